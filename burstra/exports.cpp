@@ -1,0 +1,20 @@
+// The C names libburstra.so exports; each forwards to burstra's own internals.
+#include "burstra.h"
+
+#include "burstra_initialize.hpp"
+#include "export.hpp"
+#include "reductions.hpp"
+
+extern "C" {
+
+AM_EXPORT void burstra_initialize(void) { audiomeas::burstra::burstra_initialize(); }
+AM_EXPORT void burstra_terminate(void) { audiomeas::burstra::burstra_terminate(); }
+
+AM_EXPORT real_T combineVectorElements(const emxBuffer_real_T* x) {
+  return audiomeas::combineVectorElements(x);
+}
+AM_EXPORT real_T sum(const emxBuffer_real_T* x) { return audiomeas::sum(x); }
+AM_EXPORT void power(const emxBuffer_real_T* a, emxBuffer_real_T* y) { audiomeas::power(a, y); }
+AM_EXPORT real_T rms(const emxBuffer_real_T* x) { return audiomeas::rms(x); }
+
+}  // extern "C"

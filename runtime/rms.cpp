@@ -1,0 +1,23 @@
+#include <algorithm>
+#include <cmath>
+
+#include "reductions.hpp"
+
+namespace audiomeas {
+
+real_T sumOfSquares(const real_T* x, int32_T n) {
+  if (n <= 0) return 0.0;
+  real_T y = x[0] * x[0];
+  for (int32_T k = 1; k < n; ++k) y += x[k] * x[k];
+  return y;
+}
+
+// An empty vector gives sqrt(0 / 0), NaN.
+real_T rmsOf(const real_T* x, int32_T n) {
+  n = std::max<int32_T>(n, 0);
+  return std::sqrt(sumOfSquares(x, n) / static_cast<real_T>(n));
+}
+
+real_T rms(const emxBuffer_real_T* x) { return rmsOf(x->data, x->size[0]); }
+
+}  // namespace audiomeas
