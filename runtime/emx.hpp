@@ -21,6 +21,14 @@ namespace detail {
 inline int32_T wrapMul(int32_T a, int32_T b) {
   return static_cast<int32_T>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
+
+// Capacity that holds newNumel (> capacity): from at least 16, doubling;
+// INT32_MAX once the doubling would pass 2^31 - 1.
+inline int32_T grownCapacity(int32_T capacity, int32_T newNumel) {
+  int32_T c = capacity < 16 ? 16 : capacity;
+  while (c < newNumel) c = c > 1073741823 ? INT32_MAX : c * 2;
+  return c;
+}
 }  // namespace detail
 
 // Product of the extents; 1 for no extents.
@@ -70,10 +78,7 @@ void emxEnsureCapacity(Array* emxArray, int32_T oldNumel) {
   using T = emxElement<Array>;
   const int32_T newNumel = emxNumel(emxArray);
   if (newNumel <= emxArray->capacity) return;
-  int32_T newCapacity = emxArray->capacity < 16 ? 16 : emxArray->capacity;
-  while (newCapacity < newNumel) {
-    newCapacity = newCapacity > 1073741823 ? INT32_MAX : newCapacity * 2;
-  }
+  const int32_T newCapacity = detail::grownCapacity(emxArray->capacity, newNumel);
   void* block = std::calloc(static_cast<uint32_t>(newCapacity), sizeof(T));
   if (block == nullptr) return;
   if (emxArray->data != nullptr) {
