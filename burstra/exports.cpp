@@ -1,6 +1,7 @@
 // The C names libburstra.so exports; each forwards to burstra's own internals.
 #include "burstra.h"
 
+#include "burstra.hpp"
 #include "burstra_initialize.hpp"
 #include "export.hpp"
 #include "reductions.hpp"
@@ -9,6 +10,14 @@ extern "C" {
 
 AM_EXPORT void burstra_initialize(void) { audiomeas::burstra::burstra_initialize(); }
 AM_EXPORT void burstra_terminate(void) { audiomeas::burstra::burstra_terminate(); }
+
+AM_EXPORT void burstra(const emxBuffer_real_T* presenceSignal,
+                       const emxBuffer_real_T* activitySignal,
+                       const emxBuffer_real_T* measuredSignal, real_T sampleRate,
+                       real_T* levelDifference, real_T* activeLevel, real_T* warningFlag) {
+  audiomeas::burstra::burstra(presenceSignal, activitySignal, measuredSignal, sampleRate,
+                              levelDifference, activeLevel, warningFlag);
+}
 
 AM_EXPORT real_T combineVectorElements(const emxBuffer_real_T* x) {
   return audiomeas::combineVectorElements(x);

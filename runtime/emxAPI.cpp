@@ -5,14 +5,16 @@
 namespace audiomeas {
 namespace {
 
-emxBuffer_real_T* createND(real_T* callerData, int32_T numDimensions, const int32_T* size) {
+// A wrapper (wrap true) points at the caller's block, which may be NULL for no
+// elements; otherwise the array gets an owned, zero-filled block.
+emxBuffer_real_T* createND(bool wrap, real_T* callerData, int32_T numDimensions, const int32_T* size) {
   emxBuffer_real_T* a = nullptr;
   emxInit(&a, numDimensions);
   if (a == nullptr || a->size == nullptr) return a;
   for (int32_T i = 0; i < numDimensions; ++i) a->size[i] = size[i];
   const int32_T numel = emxNumel(a);
   a->capacity = numel;
-  if (callerData != nullptr) {
+  if (wrap) {
     a->data = callerData;
     a->ownsData = false;
   } else {
@@ -31,20 +33,17 @@ using audiomeas::createND;
 extern "C" {
 
 AM_EXPORT emxBuffer_real_T* emxCreateND_real_T(int32_T numDimensions, const int32_T* size) {
-  return createND(nullptr, numDimensions, size);
+  return createND(false, nullptr, numDimensions, size);
 }
 
 AM_EXPORT emxBuffer_real_T* emxCreateWrapperND_real_T(real_T* data, int32_T numDimensions,
                                                       const int32_T* size) {
-  emxBuffer_real_T* a = createND(data, numDimensions, size);
-  // A wrapper never owns its block, also when the caller passed NULL.
-  if (a != nullptr) a->ownsData = false;
-  return a;
+  return createND(true, data, numDimensions, size);
 }
 
 AM_EXPORT emxBuffer_real_T* emxCreate_real_T(int32_T rows, int32_T cols) {
   const int32_T size[2] = {rows, cols};
-  return createND(nullptr, 2, size);
+  return createND(false, nullptr, 2, size);
 }
 
 AM_EXPORT emxBuffer_real_T* emxCreateWrapper_real_T(real_T* data, int32_T rows, int32_T cols) {

@@ -162,6 +162,16 @@ TEST(EmxWrapper, DestroyLeavesTheCallersElements) {
   EXPECT_EQ(mine[2], 5.0);  // still ours: ASan reports a use after free here
 }
 
+// A wrapper over no elements (an empty vector's NULL data) allocates nothing
+// it could leak: LeakSanitizer checks this in the sanitizer build.
+TEST(EmxWrapper, NullDataAllocatesNothing) {
+  emxBuffer_real_T* w = emxCreateWrapper_real_T(nullptr, 0, 1);
+  EXPECT_EQ(w->data, nullptr);
+  EXPECT_FALSE(w->ownsData);
+  EXPECT_EQ(w->capacity, 0);
+  emxDestroyArray_real_T(w);
+}
+
 TEST(EmxCreate, ShapesCapacitiesAndZeroFill) {
   emxBuffer_real_T* a = emxCreate_real_T(3, 2);
   ASSERT_EQ(a->dimCount, 2);
