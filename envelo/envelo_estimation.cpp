@@ -1,0 +1,221 @@
+#include "envelo_estimation.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "reductions.hpp"
+#include "rt_nonfinite.hpp"
+#include "xcorr.hpp"
+
+namespace audiomeas::envelo {
+
+namespace {
+
+// Working arrays of one call, static so that a call takes nothing large
+// from the heap. Each is filled before it is read.
+real_T sig_tmp[kSignalLength];              // recording samples 0 .. 719,999
+real_T b_sig_tmp[kSignalLength];            // the same, moved by the coarse shift
+real_T correlation[kCorrelationLength];     // reference x b_sig_tmp, lag k - 720,000 at 1-based k
+real_T cross_cor[kCorrelationLength];       // its magnitudes
+
+constexpr real_T kReferenceActivity = -50.0;  // dB re 1.0
+constexpr real_T kRecordingMargin = 12.0;     // dB below the recording's own level
+constexpr real_T kActiveBlocks = 160.0;       // of the last 200
+constexpr real_T kMaxShift = 360000.0;        // 7.5 s
+constexpr real_T kMaxDelay = 240000.0;        // 5 s
+constexpr int32_T kPeakHalfWindow = 240000;
+constexpr real_T kMaxProminenceRatio = 0.04;
+constexpr real_T kFullScale = 32767.0;
+constexpr real_T kFloor = 1e-6;
+
+// 20 log10(rms + 1e-6), dB re 1.0.
+real_T activity_level(real_T rmsValue) {
+  real_T level = rmsValue + kFloor;
+  b_log10(&level);
+  return 20.0 * level;
+}
+
+void age(real_T history[kHistoryLength]) {
+  std::copy_backward(history, history + kHistoryLength - 1, history + kHistoryLength);
+  history[0] = 0.0;
+}
+
+bool long_enough(const emxBuffer_real_T* x, int32_T minLength) {
+  return x != nullptr && x->size != nullptr && x->data != nullptr && x->dimCount >= 1 &&
+         x->size[0] >= minLength;
+}
+
+struct SegmentLayout {
+  int32_T first;  // sample of window 0 on the reference timeline
+  int32_T count;  // windows
+};
+constexpr SegmentLayout kFalling{1929600, 113};  // 40.2 s .. 65.1 s
+constexpr SegmentLayout kRising{3139200, 239};   // 65.4 s .. 115.5 s
+
+real_T segment_settle_time(const AlignedRecording& aligned, SegmentLayout layout,
+                           Segment segment) {
+  real_T track[kRising.count];
+  level_track(aligned, layout.first, layout.count, track);
+  return settle_time(track, layout.count, segment);
+}
+
+}  // namespace
+
+real_T recording_threshold(const real_T sigTmp[kSignalLength]) {
+  return activity_level(rms(sigTmp)) - kRecordingMargin;
+}
+
+Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], real_T threshold) {
+  real_T referenceHistory[kHistoryLength] = {};
+  real_T recordingHistory[kHistoryLength] = {};
+  Onsets onsets;
+  for (int32_T k = 0; k < kBlockCount; ++k) {
+    age(referenceHistory);
+    age(recordingHistory);
+    const int32_T start = kBlockLength * k;
+    if (activity_level(rmsOf(reference + start, kFrameLength)) > kReferenceActivity) {
+      referenceHistory[0] = 1.0;
+    }
+    // The recording copy ends at 720,000: the last frame is one sample short.
+    const int32_T recordingFrame = std::min(kFrameLength, kSignalLength - start);
+    if (activity_level(rmsOf(sigTmp + start, recordingFrame)) > threshold) {
+      recordingHistory[0] = 1.0;
+    }
+    if (onsets.reference == 0 && sum(referenceHistory) > kActiveBlocks) onsets.reference = k + 1;
+    if (onsets.recording == 0 && sum(recordingHistory) > kActiveBlocks) onsets.recording = k + 1;
+    if (onsets.reference != 0 && onsets.recording != 0) break;
+  }
+  return onsets;
+}
+
+real_T coarse_shift(const Onsets& onsets) {
+  return static_cast<real_T>(kBlockLength) *
+         static_cast<real_T>(onsets.reference - onsets.recording);
+}
+
+void shift_samples(const real_T sigTmp[kSignalLength], real_T shift, real_T out[kSignalLength]) {
+  std::fill_n(out, kSignalLength, 0.0);
+  const real_T magnitude = std::fabs(shift);
+  if (!(magnitude < kSignalLength)) return;  // moved out entirely (or not a number)
+  const auto s = static_cast<int32_T>(magnitude);
+  if (shift >= 0.0) {
+    std::copy_n(sigTmp, kSignalLength - s, out + s);
+  } else {
+    std::copy_n(sigTmp + s, kSignalLength - s, out);
+  }
+}
+
+Peak find_peak(const real_T crossCor[kCorrelationLength]) {
+  int32_T k = 0;
+  while (k < kCorrelationLength && rtIsNaN(crossCor[k])) ++k;
+  if (k == kCorrelationLength) return {1, crossCor[0]};
+  Peak peak{k + 1, crossCor[k]};
+  for (++k; k < kCorrelationLength; ++k) {
+    if (crossCor[k] > peak.value) peak = {k + 1, crossCor[k]};
+  }
+  return peak;
+}
+
+real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
+                         const real_T crossCor[kCorrelationLength], Peak peak) {
+  if (coarseShift > kMaxShift) return 1.0;
+  if (std::fabs(totalDelay) > kMaxDelay) return 1.0;
+  // 1-based window peak +- 240,000, kept inside the correlation.
+  const int32_T first = std::max(peak.index - kPeakHalfWindow, 1);
+  const int32_T last = std::min(peak.index + kPeakHalfWindow, kCorrelationLength);
+  const real_T windowSum = sumOf(crossCor + (first - 1), last - first + 1);
+  const real_T ratio = (windowSum - peak.value) / (2.0 * kPeakHalfWindow * peak.value);
+  // A zero or non-finite peak gives no ratio and cannot vouch for the delay.
+  return ratio <= kMaxProminenceRatio ? 0.0 : 1.0;
+}
+
+Alignment align_recording(const real_T* reference, const real_T* recording) {
+  std::copy_n(recording, kSignalLength, sig_tmp);
+  const Onsets onsets = find_onsets(reference, sig_tmp, recording_threshold(sig_tmp));
+  const real_T shift = coarse_shift(onsets);
+  shift_samples(sig_tmp, shift, b_sig_tmp);
+  fixed::xcorr(reference, b_sig_tmp, correlation);
+  b_abs(correlation, cross_cor);
+  const Peak peak = find_peak(cross_cor);
+  const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
+  Alignment a{fineLag - shift, alignment_verdict(shift, fineLag - shift, cross_cor, peak)};
+  // The recording must lag the reference.
+  if (!(a.totalDelay > 0.0)) a.failed = 1.0;
+  return a;
+}
+
+AlignedRecording aligned_recording(const real_T* recording, int32_T length, const Alignment& a) {
+  if (a.failed != 0.0 || !(a.totalDelay > 0.0)) return {recording, 0, 0};
+  return {recording, std::max<int32_T>(length, 0), static_cast<std::int64_t>(a.totalDelay)};
+}
+
+real_T window_rms(const AlignedRecording& aligned, int32_T start) {
+  // Samples past the recording's end are +0.0; adding +0.0 to a sum of
+  // squares (never -0.0) leaves it unchanged, so summing only the samples
+  // that exist gives the bits of the full zero-padded window.
+  const std::int64_t first = start + aligned.delay;
+  const std::int64_t available = std::clamp<std::int64_t>(aligned.length - first, 0, kWindowLength);
+  const real_T squares =
+      available > 0 ? sumOfSquares(aligned.recording + first, static_cast<int32_T>(available)) : 0.0;
+  return std::sqrt(squares / static_cast<real_T>(kWindowLength));
+}
+
+void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track) {
+  for (int32_T i = 0; i < count; ++i) {
+    const real_T r = window_rms(aligned, first + kWindowHop * i);
+    const real_T v = std::log10((r + kFloor) / kFullScale);
+    // 1.9999999999999996 is 20 * (1 - 0.9) in double, not 2.
+    track[i] = i == 0 ? 20.0 * v : 1.9999999999999996 * v + 0.9 * track[i - 1];
+  }
+}
+
+real_T settle_time(const real_T* track, int32_T count, Segment segment) {
+  if (count < kSteadyCount) return 0.0;
+  const real_T* steady = track + (count - kSteadyCount);
+  const real_T mean = sumOf(steady, kSteadyCount) / static_cast<real_T>(kSteadyCount);
+  int32_T k = 0;
+  while (k < kSteadyCount && rtIsNaN(steady[k])) ++k;
+  real_T hi = k < kSteadyCount ? steady[k] : rtNaN;
+  real_T lo = hi;
+  for (++k; k < kSteadyCount; ++k) {
+    if (steady[k] > hi) hi = steady[k];
+    if (steady[k] < lo) lo = steady[k];
+  }
+  const real_T threshold = segment == Segment::falling ? (hi - lo) + mean : mean - (hi - lo);
+  for (int32_T j = 0; j + 1 < count; ++j) {
+    const bool settled = segment == Segment::falling
+                             ? track[j] < threshold && track[j + 1] < threshold
+                             : track[j] > threshold && track[j + 1] > threshold;
+    if (settled) return static_cast<real_T>((j + 1) * kWindowHop) / kSampleRate;
+  }
+  return 0.0;
+}
+
+void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
+                       real_T /*unused1*/, real_T /*unused2*/, real_T* riseSettleTime,
+                       real_T* fallSettleTime, real_T* alignmentFailed) {
+  // Written in this order (a found time last), so that a host passing one
+  // address twice sees the same value as always.
+  auto write = [](real_T* out, real_T value) {
+    if (out != nullptr) *out = value;
+  };
+  write(riseSettleTime, 0.0);
+  write(fallSettleTime, 0.0);
+  // Shorter inputs would leave the onset search or the analysis windows
+  // without samples: refuse them before anything is read.
+  if (!long_enough(reference, kMinReferenceLength) || !long_enough(recording, kSignalLength)) {
+    write(alignmentFailed, 1.0);
+    return;
+  }
+  const Alignment a = align_recording(reference->data, recording->data);
+  write(alignmentFailed, a.failed);
+  const AlignedRecording aligned = aligned_recording(recording->data, recording->size[0], a);
+  if (const real_T t = segment_settle_time(aligned, kFalling, Segment::falling); t != 0.0) {
+    write(fallSettleTime, t);
+  }
+  if (const real_T t = segment_settle_time(aligned, kRising, Segment::rising); t != 0.0) {
+    write(riseSettleTime, t);
+  }
+}
+
+}  // namespace audiomeas::envelo

@@ -1,0 +1,99 @@
+// envelo's entry point and its stages. All positions are samples at 48 kHz;
+// levels are dB of an RMS value (re 1.0 for activity, re 32767 for tracks).
+#pragma once
+
+#include <cstdint>
+
+#include "audiomeas_types.h"
+#include "envelo_kernels.hpp"
+
+namespace audiomeas::envelo {
+
+inline constexpr int32_T kSampleRate = 48000;
+inline constexpr int32_T kBlockLength = 240;   // 5 ms
+inline constexpr int32_T kFrameLength = 241;   // a block and the next block's first sample
+inline constexpr int32_T kBlockCount = 3000;   // blocks in the aligned stretch
+inline constexpr int32_T kMinReferenceLength = 5544000;  // 115.5 s: the last analysis window ends there
+
+// ---- Alignment ----
+
+// 1-based block at which more than 160 of the last 200 blocks were active;
+// 0 when that never happened within the 3,000 blocks.
+struct Onsets {
+  int32_T reference = 0;
+  int32_T recording = 0;
+};
+
+// 20 log10(rms(sigTmp) + 1e-6) - 12: the recording's activity threshold, dB re 1.0.
+real_T recording_threshold(const real_T sigTmp[kSignalLength]);
+
+// Activity onsets of both signals. Needs 720,001 reference samples; the
+// recording's last frame (block 2999) has only 240 samples and is measured
+// over those. Stops once both onsets are known.
+Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], real_T threshold);
+
+// 240 * (reference onset - recording onset), samples; positive moves the
+// recording later.
+real_T coarse_shift(const Onsets& onsets);
+
+// out[n + shift] = sigTmp[n] where both exist, 0.0 elsewhere.
+void shift_samples(const real_T sigTmp[kSignalLength], real_T shift, real_T out[kSignalLength]);
+
+// First strongest correlation magnitude; index is 1-based. NaN values are
+// skipped; when all are NaN the index is 1 and the value NaN.
+struct Peak {
+  int32_T index;
+  real_T value;
+};
+Peak find_peak(const real_T crossCor[kCorrelationLength]);
+
+// 1.0 when the coarse shift exceeds 360,000 samples, the total delay's
+// magnitude exceeds 240,000, or the mean of the other magnitudes within
+// +-240,000 of the peak exceeds 4 % of it (the window is clipped to the
+// correlation, the divisor stays 480,000; an undefined ratio fails too).
+real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
+                         const real_T crossCor[kCorrelationLength], Peak peak);
+
+// Total delay (recording sample n + delay is reference sample n) and the
+// failure flag, which is also set for a delay of zero or less. Reads the
+// first 720,000 samples of each input (720,001 of the reference).
+struct Alignment {
+  real_T totalDelay;
+  real_T failed;
+};
+Alignment align_recording(const real_T* reference, const real_T* recording);
+
+// ---- Analysis ----
+
+// The recording moved earlier by the delay, read in place: sample n is
+// recording[n + delay] while that exists, else 0.0. A failed alignment reads
+// as silence throughout.
+struct AlignedRecording {
+  const real_T* recording;
+  std::int64_t length;  // samples of recording that may be read
+  std::int64_t delay;   // >= 0
+};
+AlignedRecording aligned_recording(const real_T* recording, int32_T length, const Alignment& a);
+
+inline constexpr int32_T kWindowLength = 120000;  // 2.5 s
+inline constexpr int32_T kWindowHop = 9600;       // 0.2 s
+inline constexpr int32_T kSteadyCount = 51;       // track values that define the steady band
+
+// b_rms of the 120,000 aligned samples from start (start >= 0).
+real_T window_rms(const AlignedRecording& aligned, int32_T start);
+
+// Smoothed window levels in dB re 32767: track[0] = 20 v,
+// track[i] = 1.9999999999999996 v + 0.9 track[i - 1], v = log10((r + 1e-6) / 32767).
+void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track);
+
+enum class Segment { falling, rising };
+// Seconds until the first pair of consecutive track values lies strictly on
+// the steady side of the band edge ((j + 1) * 0.2 s); 0.0 when none does or
+// the track is shorter than the steady band.
+real_T settle_time(const real_T* track, int32_T count, Segment segment);
+
+void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
+                       real_T unused1, real_T unused2, real_T* riseSettleTime,
+                       real_T* fallSettleTime, real_T* alignmentFailed);
+
+}  // namespace audiomeas::envelo

@@ -1,0 +1,150 @@
+// envelo_estimation end to end: a 115.5 s noise test signal through a
+// simulated compressor with known time constants and latency; and the
+// refusal of inputs that are too short. Each call runs
+// three 2^21-point transforms, so the calls are few.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "envelo_estimation.h"
+#include "envelo_estimation.hpp"
+#include "test_arrays.hpp"
+
+namespace {
+
+namespace ev = audiomeas::envelo;
+using audiomeas::test::Column;
+using audiomeas::test::kSentinel;
+
+constexpr int32_T kFs = 48000;
+constexpr int32_T kLength = 5544000;  // 115.5 s
+constexpr int32_T kDelay = 4800;      // 0.1 s
+
+// Input level, dB re 32767: silence for 0.5 s, -30 dB, +20 dB from 40 s
+// (the device's output overshoots and comes down: the falling segment),
+// back to -30 dB from 65 s (output undershoots and comes up: rising).
+real_T input_level(int32_T n) { return n < 40 * kFs || n >= 65 * kFs ? -30.0 : -10.0; }
+
+std::vector<real_T> test_signal() {
+  std::vector<real_T> x(kLength, 0.0);
+  uint32_t state = 2024;
+  for (int32_T n = kFs / 2; n < kLength; ++n) {
+    state = state * 1664525u + 1013904223u;
+    const real_T uniform = static_cast<real_T>(state >> 8) / 16777216.0 - 0.5;  // RMS 1/sqrt(12)
+    x[n] = uniform * std::sqrt(12.0) * 32767.0 * std::pow(10.0, input_level(n) / 20);
+  }
+  return x;
+}
+
+// Compressor with an ideal level detector: threshold -40 dB, ratio 3, gain
+// smoothed in dB with time constants attackS (gain falling) and releaseS
+// (rising); then kDelay samples of latency.
+std::vector<real_T> through_device(const std::vector<real_T>& in, real_T attackS, real_T releaseS) {
+  const real_T attack = 1 - std::exp(-1 / (attackS * kFs));
+  const real_T release = 1 - std::exp(-1 / (releaseS * kFs));
+  std::vector<real_T> out(in.size() + kDelay, 0.0);
+  real_T gainDb = -(2.0 / 3.0) * (input_level(0) + 40);
+  for (std::size_t n = 0; n < in.size(); ++n) {
+    const real_T target = -(2.0 / 3.0) * (input_level(static_cast<int32_T>(n)) + 40);
+    gainDb += (target - gainDb) * (target < gainDb ? attack : release);
+    out[n + kDelay] = in[n] * std::pow(10.0, gainDb / 20);
+  }
+  return out;
+}
+
+struct Result {
+  real_T rise = kSentinel, fall = kSentinel, failed = kSentinel;
+};
+
+Result estimate(std::vector<real_T>& reference, std::vector<real_T>& recording) {
+  emxBuffer_real_T* ref = emxCreateWrapper_real_T(reference.data(), static_cast<int32_T>(reference.size()), 1);
+  emxBuffer_real_T* rec = emxCreateWrapper_real_T(recording.data(), static_cast<int32_T>(recording.size()), 1);
+  Result r;
+  envelo_estimation(ref, rec, NAN, NAN, &r.rise, &r.fall, &r.failed);  // 3 and 4 are not read
+  emxDestroyArray_real_T(ref);
+  emxDestroyArray_real_T(rec);
+  return r;
+}
+
+class EnveloEstimation : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    envelo_estimation_initialize();
+    reference_ = new std::vector<real_T>(test_signal());
+  }
+  static void TearDownTestSuite() { delete reference_; }
+  static std::vector<real_T>* reference_;
+};
+std::vector<real_T>* EnveloEstimation::reference_ = nullptr;
+
+// Fails if the delay is misjudged or its sign reversed, or if a recording
+// that does not lag the reference (total delay 0) is accepted.
+TEST_F(EnveloEstimation, AlignmentFindsTheDeviceLatency) {
+  const std::vector<real_T> recording = through_device(*reference_, 0.3, 1.5);
+  ev::Alignment a = ev::align_recording(reference_->data(), recording.data());
+  EXPECT_EQ(a.totalDelay, kDelay);
+  EXPECT_EQ(a.failed, 0.0);
+  a = ev::align_recording(reference_->data(), reference_->data());
+  EXPECT_EQ(a.totalDelay, 0.0);
+  EXPECT_EQ(a.failed, 1.0);
+}
+
+// A device without dynamics is steady from the first window on (both steps
+// lie before their segments). With a compressor the falling segment depends
+// on the attack alone and the rising one on the release: doubling the
+// release leaves the falling time unchanged and delays the rising one by at
+// least 1.5 s * ln(13.3 dB / 1 dB), the extra time its 13.3 dB gain error
+// needs to decay into any band narrower than 1 dB. Fails if a segment sits
+// elsewhere on the timeline, the delay is not applied to the analysis, or
+// the settle search does not follow the level.
+TEST_F(EnveloEstimation, SettleTimesFollowTheDeviceTimeConstants) {
+  std::vector<real_T> recording = through_device(*reference_, 1e-5, 1e-5);
+  const Result instant = estimate(*reference_, recording);
+  recording = through_device(*reference_, 0.3, 1.5);
+  const Result fast = estimate(*reference_, recording);
+  recording = through_device(*reference_, 0.3, 3.0);
+  const Result slow = estimate(*reference_, recording);
+
+  EXPECT_EQ(instant.failed, 0.0);
+  EXPECT_EQ(instant.fall, 0.2);
+  EXPECT_EQ(instant.rise, 0.2);
+  EXPECT_EQ(fast.failed, 0.0);
+  EXPECT_EQ(slow.failed, 0.0);
+  EXPECT_GT(fast.fall, 1.0);
+  EXPECT_EQ(slow.fall, fast.fall);
+  EXPECT_GT(fast.rise, fast.fall);  // release 1.5 s against attack 0.3 s
+  EXPECT_GT(slow.rise - fast.rise, 1.5 * std::log(13.3));
+  EXPECT_LE(slow.rise, 47.6);
+}
+
+// Inputs too short for the alignment or the analysis windows, or without
+// data: nothing is read (exact-size buffers, ASan), the flag is set and
+// both times are 0.0.
+TEST_F(EnveloEstimation, RefusesInputsThatAreTooShort) {
+  auto refused = [](const Result& r) { return r.failed == 1.0 && r.rise == 0.0 && r.fall == 0.0; };
+  std::vector<real_T> shortReference(reference_->begin(), reference_->end() - 1);
+  std::vector<real_T> recording(reference_->begin(), reference_->begin() + 720000);
+  EXPECT_TRUE(refused(estimate(shortReference, recording)));
+  recording.pop_back();
+  EXPECT_TRUE(refused(estimate(*reference_, recording)));
+
+  Column ok({1.0});
+  Column negative({1.0});
+  negative.get()->size[0] = -5;
+  Column noData;
+  noData.get()->size[0] = kLength;
+  std::free(noData.get()->data);
+  noData.get()->data = nullptr;
+  const emxBuffer_real_T* inputs[][2] = {{nullptr, ok.get()}, {negative.get(), negative.get()},
+                                         {noData.get(), noData.get()}};
+  for (const auto& in : inputs) {
+    Result r;
+    envelo_estimation(in[0], in[1], 0, 0, &r.rise, &r.fall, &r.failed);
+    EXPECT_TRUE(refused(r));
+  }
+}
+
+}  // namespace
