@@ -2,6 +2,7 @@
 #include "synkro_2.h"
 
 #include "export.hpp"
+#include "synkro_2.hpp"
 #include "synkro_2_initialize.hpp"
 
 namespace {
@@ -10,3 +11,11 @@ namespace {
 // every call.
 [[gnu::constructor]] void initializeOnLoad() { audiomeas::synkro::synkro_2_initialize(); }
 }  // namespace
+
+extern "C" AM_EXPORT void synkro_2(const emxBuffer_real_T* reference,
+                                   const emxBuffer_real_T* recording, real_T sampleRate,
+                                   emxBuffer_real_T* alignedRecording, real_T* fineLag,
+                                   real_T* alignmentFailed) {
+  audiomeas::synkro::synkro_2(reference, recording, sampleRate, alignedRecording, fineLag,
+                              alignmentFailed);
+}
