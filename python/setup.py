@@ -1,0 +1,37 @@
+"""Installs the pure-Python package and lets it find the shared libraries.
+
+The build step copies libsynkro.so, libenvelo.so and libburstra.so into the
+package (audiomeas/lib) when they are built, from AUDIOMEAS_LIB_DIR or else
+this checkout's build/lib, and records that folder as a fallback for
+libraries built later.
+"""
+
+import os
+import shutil
+from pathlib import Path
+
+from setuptools import setup
+from setuptools.command.build_py import build_py
+
+LIBRARIES = ("synkro", "envelo", "burstra")
+CHECKOUT = Path(__file__).resolve().parent.parent
+
+
+class build_py_with_libraries(build_py):
+    def run(self):
+        super().run()
+        source = Path(os.environ.get("AUDIOMEAS_LIB_DIR") or CHECKOUT / "build" / "lib").resolve()
+        target = Path(self.build_lib) / "audiomeas"
+        (target / "_install_paths.py").write_text(
+            "# Written at install time: where the libraries were built.\n"
+            f"LIBRARY_DIRS = [{str(source)!r}]\n"
+        )
+        for name in LIBRARIES:
+            built = source / f"lib{name}.so"
+            if built.is_file():
+                (target / "lib").mkdir(exist_ok=True)
+                # The versioned file behind the development symlink.
+                shutil.copyfile(built.resolve(), target / "lib" / built.name)
+
+
+setup(cmdclass={"build_py": build_py_with_libraries})

@@ -1,0 +1,81 @@
+"""Shared set-up of the Python tests.
+
+The package is imported from this checkout (python/), ahead of any installed
+copy. The libraries come from AUDIOMEAS_LIB_DIR when set (ctest sets it to
+the build's library folder), else from the package's usual search.
+
+``raw`` calls the libraries through hand-built ctypes structures, without
+the package's own container code, so the wrappers can be compared with the
+C results on the same data.
+"""
+
+import ctypes
+import os
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+CHECKOUT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(CHECKOUT / "python"))
+
+from audiomeas import _loader  # noqa: E402
+
+
+class _Emx(ctypes.Structure):
+    _fields_ = [
+        ("data", ctypes.c_void_p),
+        ("size", ctypes.POINTER(ctypes.c_int32)),
+        ("capacity", ctypes.c_int32),
+        ("dimCount", ctypes.c_int32),
+        ("ownsData", ctypes.c_uint8),
+    ]
+
+
+class Raw:
+    """The C entry points called with host-built containers."""
+
+    def __init__(self):
+        self._libs = {}
+
+    def lib(self, name):
+        if name not in self._libs:
+            lib = ctypes.CDLL(str(_loader.locate(name)), mode=os.RTLD_LOCAL)
+            init = {"envelo": "envelo_estimation_initialize", "burstra": "burstra_initialize"}
+            if name in init:
+                getattr(lib, init[name])()
+            self._libs[name] = lib
+        return self._libs[name]
+
+    @staticmethod
+    def column(values):
+        """(struct, keep-alive) of a float64 column over a copy of values."""
+        a = np.array(values, dtype=np.float64)
+        size = (ctypes.c_int32 * 1)(a.size)
+        return _Emx(a.ctypes.data, size, a.size, 1, 0), (a, size)
+
+    def synkro(self, ref, rec, fs):
+        r, kr = self.column(ref)
+        s, ks = self.column(rec)
+        out, ko = self.column(np.zeros(len(ref)))
+        lag, failed = ctypes.c_double(), ctypes.c_double()
+        self.lib("synkro").synkro_2(ctypes.byref(r), ctypes.byref(s), ctypes.c_double(fs),
+                                    ctypes.byref(out), ctypes.byref(lag), ctypes.byref(failed))
+        n = out.size[0]
+        aligned = np.ctypeslib.as_array(ctypes.cast(out.data, ctypes.POINTER(ctypes.c_double)),
+                                        shape=(n,)).copy()
+        assert not out.ownsData, "an output block of full length must be used as it is"
+        return aligned, lag.value, failed.value
+
+    def burstra(self, presence, activity, measured, fs):
+        cols = [self.column(x) for x in (presence, activity, measured)]
+        d, a, w = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
+        self.lib("burstra").burstra(*(ctypes.byref(c[0]) for c in cols), ctypes.c_double(fs),
+                                    ctypes.byref(d), ctypes.byref(a), ctypes.byref(w))
+        return d.value, a.value, w.value
+
+
+@pytest.fixture(scope="session")
+def raw():
+    return Raw()

@@ -1,0 +1,83 @@
+"""Finding the libraries: the override, the error, and an installed package.
+
+Fails if a missing library surfaces as anything but an OSError naming where
+it was looked for, if the override is not honoured, or if a package
+installed with pip cannot find the libraries on its own.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import textwrap
+
+import pytest
+
+from audiomeas import _loader
+from conftest import CHECKOUT
+
+
+def run_python(code, env, cwd):
+    return subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=env, cwd=cwd,
+                          capture_output=True, text=True, timeout=300)
+
+
+def test_override_folder_is_the_only_one_searched(tmp_path):
+    env = {_loader.ENV_VAR: str(tmp_path)}
+    assert _loader.search_dirs(env) == [tmp_path]
+    with pytest.raises(OSError) as info:
+        _loader.locate("synkro", env)
+    assert str(tmp_path) in str(info.value) and "AUDIOMEAS_LIB_DIR" in str(info.value)
+    (tmp_path / "libsynkro.so").write_bytes(b"")
+    assert _loader.locate("synkro", env) == tmp_path / "libsynkro.so"
+
+
+def test_missing_library_is_an_oserror_after_the_argument_checks(tmp_path):
+    env = dict(os.environ, AUDIOMEAS_LIB_DIR=str(tmp_path / "nowhere"),
+               PYTHONPATH=str(CHECKOUT / "python"))
+    r = run_python(
+        """
+        import audiomeas
+        try:
+            audiomeas.align([1.0], [[1.0]], 48000)
+        except ValueError as e:
+            print("ValueError:", e)
+        try:
+            audiomeas.align([1.0], [1.0], 48000)
+        except OSError as e:
+            print("OSError:", e)
+        """,
+        env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert "ValueError: recording must be one-dimensional" in r.stdout
+    assert "OSError:" in r.stdout and "libsynkro.so" in r.stdout
+    assert str(tmp_path / "nowhere") in r.stdout
+
+
+def test_pip_installed_package_finds_the_libraries(tmp_path):
+    pytest.importorskip("pip")
+    lib_dir = _loader.locate("synkro").parent
+    source = tmp_path / "src"
+    shutil.copytree(CHECKOUT / "python", source,
+                    ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__", "lib"))
+    env = dict(os.environ, AUDIOMEAS_LIB_DIR=str(lib_dir))
+    env.pop("PYTHONPATH", None)
+    site = tmp_path / "site"
+    install = subprocess.run(
+        [sys.executable, "-m", "pip", "install", "--no-build-isolation", "--no-index",
+         "--no-deps", "--quiet", "--target", str(site), str(source)],
+        env=env, cwd=tmp_path, capture_output=True, text=True, timeout=300)
+    assert install.returncode == 0, install.stderr
+    env.pop(_loader.ENV_VAR)
+    env["PYTHONPATH"] = str(site)
+    r = run_python(
+        """
+        import audiomeas
+        print(audiomeas.__file__)
+        print(audiomeas.align([0.0, 1.0, 0.0], [0.0, 0.0, 1.0], 48000))
+        """,
+        env, tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert r.stdout.startswith(str(site))
+    assert "fine_lag=1" in r.stdout
+    assert (site / "audiomeas" / "lib" / "libsynkro.so").is_file()
