@@ -1,0 +1,215 @@
+#include "audio_io.hpp"
+
+#include <sndfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+
+#include "status.hpp"
+#include "text.hpp"
+
+namespace audiomeas::cli {
+
+namespace {
+
+struct SndFile {
+  SNDFILE *handle = nullptr;
+  ~SndFile() {
+    if (handle != nullptr) sf_close(handle);
+  }
+};
+
+// Says why path cannot be opened for reading, or returns an empty string.
+std::string whyUnreadable(const std::string &path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    if (errno == ENOENT) return "no such file";
+    return std::string("cannot read: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(st.st_mode)) return "is a directory, not an audio file";
+  int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) return std::string("cannot read: ") + std::strerror(errno);
+  ::close(fd);
+  return {};
+}
+
+std::string lowerExtension(const std::string &path) {
+  auto slash = path.find_last_of('/');
+  auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+  return ext;
+}
+
+bool isIntegerPcm(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_PCM_32:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool formatOk(int format) {
+  SF_INFO info{};
+  info.channels = 1;
+  info.samplerate = 48000;
+  info.format = format;
+  return sf_format_check(&info) != 0;
+}
+
+}  // namespace
+
+Signal readAudio(const std::string &path, int channel, Scale scale) {
+  if (std::string why = whyUnreadable(path); !why.empty()) throw badInput(path, why);
+
+  SF_INFO info{};
+  SndFile file;
+  file.handle = sf_open(path.c_str(), SFM_READ, &info);
+  if (file.handle == nullptr) {
+    int err = sf_error(nullptr);
+    if (err == SF_ERR_UNRECOGNISED_FORMAT || err == SF_ERR_MALFORMED_FILE)
+      throw badInput(path, std::string("not an audio file (") + sf_error_number(err) + ")");
+    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(nullptr));
+  }
+  if (info.channels < 1 || info.samplerate < 1)
+    throw badInput(path, "not an audio file (no channels or no sample rate)");
+  if (info.channels > 1 && channel == 0)
+    throw badInput(path, fmt("has %d channels; choose one with --channel K (1..%d)", info.channels,
+                             info.channels));
+  // --channel picks from multi-channel files; a mono file is its one channel.
+  if (info.channels == 1) channel = 1;
+  if (channel > info.channels)
+    throw badInput(path, fmt("has %d channel%s; --channel %d does not exist", info.channels,
+                             info.channels == 1 ? "" : "s", channel));
+
+  Signal s;
+  s.path = path;
+  s.sampleRate = info.samplerate;
+  s.channels = info.channels;
+  s.format = info.format;
+  const int pick = channel > 0 ? channel - 1 : 0;
+  const double factor = scale == Scale::kInt16 ? kInt16Factor : 1.0;
+
+  // Read in blocks until the end, whatever the header claims: a truncated
+  // file then yields what it holds.
+  constexpr sf_count_t kBlock = 65536;
+  std::vector<double> block(size_t(kBlock) * size_t(info.channels));
+  if (info.frames > 0 && info.frames <= INT32_MAX) s.samples.reserve(size_t(info.frames));
+  for (;;) {
+    sf_count_t got = sf_readf_double(file.handle, block.data(), kBlock);
+    if (got <= 0) break;
+    if (s.samples.size() + size_t(got) > size_t(INT32_MAX))
+      throw badInput(path, fmt("too long: more than %d samples per channel", INT32_MAX));
+    for (sf_count_t i = 0; i < got; ++i)
+      s.samples.push_back(block[size_t(i) * size_t(info.channels) + size_t(pick)] * factor);
+  }
+  if (sf_error(file.handle) != SF_ERR_NO_ERROR)
+    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(file.handle));
+  return s;
+}
+
+int outputFormat(const std::string &path, int likeFormat) {
+  const std::string ext = lowerExtension(path);
+  int major = 0;
+  if (!ext.empty()) {
+    // Ask libsndfile for its containers and their usual extensions.
+    int count = 0;
+    sf_command(nullptr, SFC_GET_FORMAT_MAJOR_COUNT, &count, sizeof count);
+    for (int i = 0; i < count && major == 0; ++i) {
+      SF_FORMAT_INFO fi{};
+      fi.format = i;
+      sf_command(nullptr, SFC_GET_FORMAT_MAJOR, &fi, sizeof fi);
+      if (fi.extension != nullptr && ext == fi.extension) major = fi.format;
+    }
+    if (ext == "aif") major = SF_FORMAT_AIFF;
+  }
+  if (major == 0)
+    throw usageError(path + ": cannot tell the audio format from the file name; "
+                            "use an extension such as .wav, .flac or .aiff");
+  const int candidates[] = {likeFormat & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT, SF_FORMAT_PCM_24,
+                            SF_FORMAT_PCM_16};
+  for (int sub : candidates)
+    if (sub != 0 && formatOk(major | sub)) return major | sub;
+  throw usageError(path + ": no lossless sample format for this container");
+}
+
+void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
+                int format) {
+  auto slash = path.find_last_of('/');
+  std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string tmp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+  std::vector<char> name(tmp.begin(), tmp.end());
+  name.push_back('\0');
+  int fd = ::mkstemp(name.data());
+  if (fd < 0) throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(errno));
+  const std::string tmpPath(name.data());
+  // mkstemp makes the file private; give it the mode a plain create would.
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::fchmod(fd, 0666 & ~mask);
+
+  SF_INFO info{};
+  info.channels = 1;
+  info.samplerate = sampleRate;
+  info.format = format;
+  // The descriptor stays ours (SF_FALSE): closed once, here, on every path.
+  SNDFILE *out = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+  auto fail = [&](const std::string &why) {
+    if (out != nullptr) sf_close(out);
+    ::close(fd);
+    ::unlink(tmpPath.c_str());
+    return Failure(kExitOutput, path + ": cannot write: " + why);
+  };
+  if (out == nullptr) throw fail(sf_strerror(nullptr));
+
+  bool ok = true;
+  constexpr size_t kBlock = 65536;
+  if (isIntegerPcm(format)) {
+    // Left-justified 32-bit integers: libsndfile drops the low bits exactly,
+    // so k / 32768 becomes the 16-bit value k (its own double path would
+    // scale by 32767).
+    std::vector<int> block(kBlock);
+    for (size_t at = 0; ok && at < samples.size(); at += kBlock) {
+      size_t n = std::min(kBlock, samples.size() - at);
+      for (size_t i = 0; i < n; ++i) {
+        double v = std::nearbyint(samples[at + i] * 2147483648.0);
+        block[i] = v >= 2147483647.0 ? INT_MAX : v <= -2147483648.0 ? INT_MIN : int(v);
+      }
+      ok = sf_write_int(out, block.data(), sf_count_t(n)) == sf_count_t(n);
+    }
+  } else {
+    ok = sf_write_double(out, samples.data(), sf_count_t(samples.size())) ==
+         sf_count_t(samples.size());
+  }
+  if (!ok) throw fail(sf_strerror(out));
+  const int closed = sf_close(out);
+  out = nullptr;
+  if (closed != 0) throw fail("closing the file failed");
+  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(tmpPath.c_str());
+    throw Failure(kExitOutput, path + ": cannot write: " + why);
+  }
+  if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(tmpPath.c_str());
+    throw Failure(kExitOutput, path + ": cannot write: " + why);
+  }
+}
+
+}  // namespace audiomeas::cli

@@ -1,0 +1,50 @@
+// Audio files in and out through libsndfile.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace audiomeas::cli {
+
+// Sample scales handed to the libraries.
+//   kUnit   full scale 1.0 (align)
+//   kInt16  16-bit integer scale, full scale 32767 (attack-release,
+//           transient-snr): a 16-bit file gives its stored integers; every
+//           other format is scaled alike, 1.0 becoming 32768.
+enum class Scale { kUnit, kInt16 };
+
+inline constexpr double kInt16Factor = 32768.0;
+
+struct Signal {
+  std::string path;
+  int sampleRate = 0;
+  int channels = 0;       // channels in the file
+  int format = 0;         // libsndfile format word of the file
+  std::vector<double> samples;  // the one channel measured, in the requested scale
+
+  double seconds() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0; }
+};
+
+// Reads one channel of an audio file. channel is 1-based; 0 means "not
+// chosen", accepted only for single-channel files. A single-channel file
+// gives its channel whatever channel says, so that a mono reference goes
+// with a channel of a multi-channel recording. Throws Failure (bad input)
+// naming the file for a missing, unreadable, non-audio or too long file, a
+// missing or impossible channel choice.
+Signal readAudio(const std::string &path, int channel, Scale scale);
+
+// Format word for writing path, major format from its extension (wav, flac,
+// aiff, ...); subtype that of likeFormat when that container takes it, else
+// the best lossless one it does. Throws Failure (usage) for an unknown
+// extension.
+int outputFormat(const std::string &path, int likeFormat);
+
+// Writes samples (full scale 1.0, one channel) to path atomically: into a
+// temporary file beside it, renamed over path only when complete, so a
+// failed write leaves no partial file. Integer formats get the exact values
+// a read would give back. Throws Failure (output) on error.
+void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
+                int format);
+
+}  // namespace audiomeas::cli
