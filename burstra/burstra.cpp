@@ -44,6 +44,49 @@ Framing frame(const emxBuffer_real_T* presence, const emxBuffer_real_T* activity
   return f;
 }
 
+// The three signals' sums of squares over one frame in one pass: three
+// independent left-to-right sums, each starting from its first square, so
+// each has the bits of sumOfSquares over that frame alone (n >= 1).
+struct FrameSquares {
+  real_T presence, activity, measured;
+};
+// Sums of squares of presence and measured over their whole extents, left
+// to right; the frame loop carries them along (two more independent chains)
+// when asked, so that the signals are read once.
+struct WholeSquares {
+  real_T presence = 0.0, measured = 0.0;
+  std::int64_t done = 0;  // samples summed so far
+};
+template <bool kWhole>
+inline FrameSquares frameSquares(const real_T* p, const real_T* a, const real_T* m, int32_T n, WholeSquares* whole) {
+  FrameSquares s{p[0] * p[0], a[0] * a[0], m[0] * m[0]};
+  if constexpr (kWhole) {
+    if (whole->done == 0) {
+      whole->presence = s.presence;
+      whole->measured = s.measured;
+    } else {
+      whole->presence += s.presence;
+      whole->measured += s.measured;
+    }
+    for (int32_T k = 1; k < n; ++k) {
+      const real_T pp = p[k] * p[k], mm = m[k] * m[k];
+      s.presence += pp;
+      s.activity += a[k] * a[k];
+      s.measured += mm;
+      whole->presence += pp;
+      whole->measured += mm;
+    }
+    whole->done += n;
+  } else {
+    for (int32_T k = 1; k < n; ++k) {
+      s.presence += p[k] * p[k];
+      s.activity += a[k] * a[k];
+      s.measured += m[k] * m[k];
+    }
+  }
+  return s;
+}
+
 }  // namespace detail
 
 real_T clampedLevel(real_T rms) {
@@ -51,9 +94,12 @@ real_T clampedLevel(real_T rms) {
   return (level < -120.0 || rtIsNaN(level)) ? -120.0 : level;
 }
 
-FrameTally tallyFrames(const real_T* presence, const real_T* activity, const real_T* measured,
-                       int32_T frameLength, int32_T frameCount,
-                       std::span<real_T> presenceLevels, std::span<real_T> activityLevels) {
+namespace detail {
+
+template <bool kWhole>
+FrameTally tally(const real_T* presence, const real_T* activity, const real_T* measured, int32_T frameLength,
+                 int32_T frameCount, std::span<real_T> presenceLevels, std::span<real_T> activityLevels,
+                 WholeSquares* whole) {
   FrameTally t;
   const auto length = static_cast<real_T>(frameLength);
   real_T presenceLevel = 0.0;
@@ -61,8 +107,9 @@ FrameTally tallyFrames(const real_T* presence, const real_T* activity, const rea
   int32_T activeRun = 0;
   for (int32_T i = 0; i < frameCount; ++i) {
     const std::int64_t start = static_cast<std::int64_t>(i) * frameLength;
-    const real_T p = clampedLevel(rmsOf(presence + start, frameLength));
-    const real_T r = rmsOf(activity + start, frameLength);
+    const FrameSquares sq = frameSquares<kWhole>(presence + start, activity + start, measured + start, frameLength, whole);
+    const real_T p = clampedLevel(std::sqrt(sq.presence / length));
+    const real_T r = std::sqrt(sq.activity / length);
     const real_T a = clampedLevel(r);
     presenceLevel = i > 0 ? detail::smooth(p, presenceLevel) : p;
     activityLevel = i > 0 ? detail::smooth(a, activityLevel) : a;
@@ -81,34 +128,62 @@ FrameTally tallyFrames(const real_T* presence, const real_T* activity, const rea
     if (active) {
       t.activeFrames += 1.0;
       t.activityPowerSum += r * r;
-      t.activePowerSum += sumOfSquares(measured + start, frameLength) / length;
+      t.activePowerSum += sq.measured / length;
       if (present) t.activePresentFrames += 1.0;
     } else if (present) {
       t.noiseFrames += 1.0;
-      t.noisePowerSum += sumOfSquares(measured + start, frameLength) / length;
+      t.noisePowerSum += sq.measured / length;
     }
   }
   return t;
 }
+
+}  // namespace detail
+
+FrameTally tallyFrames(const real_T* presence, const real_T* activity, const real_T* measured,
+                       int32_T frameLength, int32_T frameCount,
+                       std::span<real_T> presenceLevels, std::span<real_T> activityLevels) {
+  return detail::tally<false>(presence, activity, measured, frameLength, frameCount, presenceLevels, activityLevels,
+                              nullptr);
+}
+
+namespace detail {
+
+// Finishes a whole-signal sum of squares that the frame loop started: the
+// samples from `done` to the end of x, in order (sumOfSquares of all of x).
+real_T finishSquares(const real_T* x, int32_T n, std::int64_t done, real_T carried) {
+  if (done == 0) return sumOfSquares(x, n);
+  for (std::int64_t k = done; k < n; ++k) carried += x[k] * x[k];
+  return carried;
+}
+
+}  // namespace detail
 
 void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
              const emxBuffer_real_T* measuredSignal, real_T sampleRate,
              real_T* levelDifference, real_T* activeLevel, real_T* warningFlag) {
   *warningFlag = 0.0;
   const detail::Framing f = detail::frame(presenceSignal, activitySignal, measuredSignal, sampleRate);
-  const FrameTally t = f.count > 0 ? tallyFrames(presenceSignal->data, activitySignal->data,
-                                                 measuredSignal->data, f.length, f.count)
+  detail::WholeSquares whole;
+  const FrameTally t = f.count > 0 ? detail::tally<true>(presenceSignal->data, activitySignal->data,
+                                                          measuredSignal->data, f.length, f.count, {}, {}, &whole)
                                    : FrameTally{};
+  const int32_T presenceLength = presenceSignal->size[0] > 0 ? presenceSignal->size[0] : 0;
+  const int32_T measuredLength = measuredSignal->size[0] > 0 ? measuredSignal->size[0] : 0;
+  const real_T presenceSquares =
+      detail::finishSquares(presenceSignal->data, presenceLength, whole.done, whole.presence);
+  const real_T measuredSquares =
+      detail::finishSquares(measuredSignal->data, measuredLength, whole.done, whole.measured);
 
   // With no frame the counters stay 0: the 0/0 terms make S NaN and so both
   // levels -120 and their difference 0.
   const real_T A =
       20.0 * std::log10((std::sqrt(t.activityPowerSum / t.activeFrames) + 1.0E-6) / 32767.0);
-  const real_T P = 20.0 * std::log10(rmsOf(presenceSignal->data, presenceSignal->size[0]) / 32767.0);
+  // rmsOf(presence): sqrt of its sum of squares over its length (0/0 when empty).
+  const real_T P = 20.0 * std::log10(std::sqrt(presenceSquares / static_cast<real_T>(presenceLength)) / 32767.0);
   const real_T S = t.activePowerSum - t.noisePowerSum / t.noiseFrames * t.activePresentFrames;
   *activeLevel = clampedLevel(std::sqrt(S / t.activeFrames));
-  const real_T T =
-      sumOfSquares(measuredSignal->data, measuredSignal->size[0]) / f.frameLength - S;
+  const real_T T = measuredSquares / f.frameLength - S;
   const real_T W = clampedLevel(std::sqrt(T / f.frameCount));
   *levelDifference = W - *activeLevel;
 

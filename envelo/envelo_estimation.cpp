@@ -11,12 +11,10 @@ namespace audiomeas::envelo {
 
 namespace {
 
-// Working arrays of one call, static so that a call takes nothing large
-// from the heap. Each is filled before it is read.
-real_T sig_tmp[kSignalLength];              // recording samples 0 .. 719,999
-real_T b_sig_tmp[kSignalLength];            // the same, moved by the coarse shift
-real_T correlation[kCorrelationLength];     // reference x b_sig_tmp, lag k - 720,000 at 1-based k
-real_T cross_cor[kCorrelationLength];       // its magnitudes
+// The working storage of a call is the correlation's (fixed::correlation:
+// two static complex work arrays, which end up holding the lags and then
+// their magnitudes) and the process-wide transform tables; the recording is
+// read in place, moved by the coarse shift on the fly.
 
 constexpr real_T kReferenceActivity = -50.0;  // dB re 1.0
 constexpr real_T kRecordingMargin = 12.0;     // dB below the recording's own level
@@ -130,12 +128,14 @@ real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
 }
 
 Alignment align_recording(const real_T* reference, const real_T* recording) {
-  std::copy_n(recording, kSignalLength, sig_tmp);
-  const Onsets onsets = find_onsets(reference, sig_tmp, recording_threshold(sig_tmp));
+  // recording[0 .. 719,999] stands for sig_tmp, the same samples moved by the
+  // shift (shift_samples) are formed inside the transform's load.
+  const Onsets onsets = find_onsets(reference, recording, recording_threshold(recording));
   const real_T shift = coarse_shift(onsets);
-  shift_samples(sig_tmp, shift, b_sig_tmp);
-  fixed::xcorr(reference, b_sig_tmp, correlation);
-  b_abs(correlation, cross_cor);
+  // |shift| <= 240 * 2,999; past 720,000 nothing of the recording would remain.
+  const real_T clamped = std::clamp(shift, -static_cast<real_T>(kSignalLength), static_cast<real_T>(kSignalLength));
+  real_T* cross_cor = fixed::correlation(reference, recording, static_cast<int32_T>(clamped));
+  b_abs(cross_cor, cross_cor);  // the magnitudes replace the lags in place
   const Peak peak = find_peak(cross_cor);
   const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
   Alignment a{fineLag - shift, alignment_verdict(shift, fineLag - shift, cross_cor, peak)};
@@ -160,9 +160,61 @@ real_T window_rms(const AlignedRecording& aligned, int32_T start) {
   return std::sqrt(squares / static_cast<real_T>(kWindowLength));
 }
 
+namespace {
+
+constexpr int32_T kLanes = 8;
+
+// window_rms of the windows starting at first + kWindowHop * k, k = 0 ..
+// lanes-1 (lanes <= kLanes), into r. The sums of squares are independent
+// sequential sums: they advance together, each still left to right from its
+// first square (so each keeps its bits), instead of one after the other
+// waiting on its own additions.
+void window_rms_lanes(const AlignedRecording& aligned, std::int64_t first, int32_T lanes, real_T* r) {
+  const real_T* x[kLanes];
+  std::int64_t available[kLanes];
+  std::int64_t common = kWindowLength;
+  for (int32_T k = 0; k < lanes; ++k) {
+    const std::int64_t start = first + static_cast<std::int64_t>(kWindowHop) * k + aligned.delay;
+    available[k] = std::clamp<std::int64_t>(aligned.length - start, 0, kWindowLength);
+    x[k] = aligned.recording + (available[k] > 0 ? start : 0);
+    common = std::min(common, available[k]);
+  }
+  real_T acc[kLanes] = {};
+  if (common > 0) {
+    for (int32_T k = 0; k < lanes; ++k) acc[k] = x[k][0] * x[k][0];
+    if (lanes == kLanes) {
+      for (std::int64_t j = 1; j < common; ++j) {
+        for (int32_T k = 0; k < kLanes; ++k) acc[k] += x[k][j] * x[k][j];
+      }
+    } else {
+      for (std::int64_t j = 1; j < common; ++j) {
+        for (int32_T k = 0; k < lanes; ++k) acc[k] += x[k][j] * x[k][j];
+      }
+    }
+  }
+  for (int32_T k = 0; k < lanes; ++k) {
+    // The rest of a window that reaches further than the shortest one. Past
+    // the recording's end the samples are +0.0, which change no sum of
+    // squares (see window_rms).
+    std::int64_t j = common;
+    if (j == 0 && available[k] > 0) {
+      acc[k] = x[k][0] * x[k][0];
+      j = 1;
+    }
+    for (; j < available[k]; ++j) acc[k] += x[k][j] * x[k][j];
+    r[k] = std::sqrt(acc[k] / static_cast<real_T>(kWindowLength));
+  }
+}
+
+}  // namespace
+
 void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track) {
+  real_T rms[kLanes];
   for (int32_T i = 0; i < count; ++i) {
-    const real_T r = window_rms(aligned, first + kWindowHop * i);
+    if (i % kLanes == 0) {
+      window_rms_lanes(aligned, first + static_cast<std::int64_t>(kWindowHop) * i, std::min(kLanes, count - i), rms);
+    }
+    const real_T r = rms[i % kLanes];
     const real_T v = std::log10((r + kFloor) / kFullScale);
     // 1.9999999999999996 is 20 * (1 - 0.9) in double, not 2.
     track[i] = i == 0 ? 20.0 * v : 1.9999999999999996 * v + 0.9 * track[i - 1];

@@ -12,8 +12,7 @@ inline constexpr int32_T kCorrelationLength = 1439999;  // lags -719,999 .. +719
 
 // x[0] + ... + x[199].
 real_T sum(const real_T x[kHistoryLength]);
-// sqrt(sum of x[n]^2 / 720,000); the squares are kept in a static array, so
-// this is not reentrant.
+// sqrt(sum of x[n]^2 / 720,000), the squares summed left to right.
 real_T rms(const real_T x[kSignalLength]);
 // RMS of the first size[0] elements; NaN when there are none.
 real_T b_rms(const emxBuffer_real_T* x);

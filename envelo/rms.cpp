@@ -5,14 +5,10 @@
 
 namespace audiomeas::envelo {
 
-namespace {
-// Squares of the last input of rms(); scratch only.
-real_T b_x[kSignalLength];
-}  // namespace
-
+// Each square is added as it is formed: the bits of squaring into an array
+// first and summing it left to right, without the 5.8 MB array.
 real_T rms(const real_T x[kSignalLength]) {
-  for (int32_T k = 0; k < kSignalLength; ++k) b_x[k] = x[k] * x[k];
-  return std::sqrt(sumOf(b_x, kSignalLength) / static_cast<real_T>(kSignalLength));
+  return std::sqrt(sumOfSquares(x, kSignalLength) / static_cast<real_T>(kSignalLength));
 }
 
 // Summing the squares as they are formed gives the same bits as storing them

@@ -3,6 +3,7 @@
 
 #include "emx.hpp"
 #include "fft_detail.hpp"
+#include "fft_fast.hpp"
 
 namespace audiomeas {
 
@@ -16,6 +17,13 @@ void fft(const emxBuffer_real_T* x, real_T n, emxBuffer_creal_T* y) {
   if (nx == 0 || L == 0) {
     if (!detail::resizeVector(y, L)) return;
     for (int32_T i = 0; i < L; ++i) y->data[i] = {0.0, 0.0};
+    return;
+  }
+  if (detail::fast::applies(L)) {
+    if (!detail::resizeVector(y, L)) return;
+    const detail::fast::PlanRef plan(L);
+    detail::fast::kernels().forwardReal(plan.view(), x->data, nx, reinterpret_cast<real_T*>(y->data),
+                                        detail::fast::Output::Interleaved, 1.0);
     return;
   }
   const bool radix2 = detail::isPowerOfTwo(L);
@@ -40,9 +48,8 @@ void fft(const emxBuffer_real_T* x, real_T n, emxBuffer_creal_T* y) {
 namespace fixed {
 
 namespace {
-// Rebuilt on every call; nothing carries over between calls.
-real_T forwardCostab[kTableLength];
-real_T forwardSintab[kTableLength];
+// generate_twiddle_tables' quarter wave, rebuilt on every call. The
+// transforms themselves read the process-wide plan of 2^21 (the same bits).
 real_T forwardCostab1q[kTableLength / 2 + 1];
 }  // namespace
 
@@ -57,8 +64,9 @@ void generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]) {
 }
 
 void fft(const real_T x[720000], creal_T y[2097152]) {
-  generate_twiddle_tables(forwardCostab, forwardSintab);
-  detail::radix2Transform(x, kSignalLength, kFftLength, forwardCostab, forwardSintab, y);
+  const detail::fast::PlanRef plan(kFftLength);
+  detail::fast::kernels().forwardReal(plan.view(), x, kSignalLength, reinterpret_cast<real_T*>(y),
+                                      detail::fast::Output::Interleaved, 1.0);
 }
 
 }  // namespace fixed

@@ -44,9 +44,11 @@ void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const
 void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
                      const emxBuffer_real_T* sintab, emxBuffer_creal_T* y);
 
-// Transforms of one fixed length, 2^21, on caller storage. Their tables live
-// in static storage and are rebuilt on every call, so calls must not overlap.
-// No heap is used.
+// Transforms of one fixed length, 2^21, on caller storage. They read the
+// process-wide tables of 2^21 (built once, thread-safely, by the same formula
+// as generate_twiddle_tables, so with the same bits); the table builders
+// below fill their static quarter wave on every call, so calls of those must
+// not overlap.
 namespace fixed {
 inline constexpr int32_T kSignalLength = 720000, kFftLength = 2097152, kTableLength = 1048577,
                          kLagCount = 1439999;

@@ -3,8 +3,27 @@
 
 #include "emx.hpp"
 #include "fft_detail.hpp"
+#include "fft_fast.hpp"
 
 namespace audiomeas {
+
+namespace {
+
+// y := inverse of x scaled by 1/L, interleaved; x == nullptr when y already
+// holds the input in bit-reversed order.
+void inverseFast(const creal_T* x, int32_T L, creal_T* y) {
+  const detail::fast::PlanRef plan(L);
+  const auto& k = detail::fast::kernels();
+  const real_T scale = 1.0 / static_cast<real_T>(L);
+  auto* out = reinterpret_cast<real_T*>(y);
+  if (x == nullptr) {
+    k.transformPermuted(plan.view(), out, true, detail::fast::Output::InterleavedScaled, scale);
+  } else {
+    k.transformComplex(plan.view(), x, L, true, out, detail::fast::Output::InterleavedScaled, scale);
+  }
+}
+
+}  // namespace
 
 void ifft(const emxBuffer_creal_T* x, emxBuffer_creal_T* y) {
   const int32_T L = x->size[0];
@@ -14,6 +33,16 @@ void ifft(const emxBuffer_creal_T* x, emxBuffer_creal_T* y) {
   }
   if (!detail::isSupportedLength(L)) {
     detail::makeEmpty(y);
+    return;
+  }
+  // Two containers sharing one block take the plain route, which copies.
+  if (detail::fast::applies(L) && (x == y || x->data != y->data)) {
+    if (x == y) {
+      detail::bitReversePermute(y->data, L);
+    } else if (!detail::resizeVector(y, L)) {
+      return;
+    }
+    inverseFast(x == y ? nullptr : x->data, L, y->data);
     return;
   }
   const bool radix2 = detail::isPowerOfTwo(L);
@@ -35,9 +64,7 @@ void ifft(const emxBuffer_creal_T* x, emxBuffer_creal_T* y) {
 namespace fixed {
 
 namespace {
-// Rebuilt on every call; nothing carries over between calls.
-real_T inverseCostab[kTableLength];
-real_T inverseSintab[kTableLength];
+// b_generate_twiddle_tables' quarter wave, rebuilt on every call.
 real_T inverseCostab1q[kTableLength / 2 + 1];
 }  // namespace
 
@@ -51,14 +78,8 @@ void b_generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]) {
 }
 
 void ifft(const creal_T x[2097152], creal_T y[2097152]) {
-  b_generate_twiddle_tables(inverseCostab, inverseSintab);
-  if (x == y) {
-    detail::bitReversePermute(y, kFftLength);
-  } else {
-    detail::bitReversedLoad(x, kFftLength, kFftLength, y);
-  }
-  detail::radix2Stages(y, kFftLength, inverseCostab, inverseSintab);
-  detail::scaleByInverseLength(y, kFftLength);
+  if (x == y) detail::bitReversePermute(y, kFftLength);
+  inverseFast(x == y ? nullptr : x, kFftLength, y);
 }
 
 }  // namespace fixed

@@ -5,10 +5,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "emx.hpp"
 #include "fft.hpp"
 #include "fft_detail.hpp"
+#include "fft_fast.hpp"
 #include "rt_nonfinite.hpp"
 
 namespace audiomeas {
@@ -43,9 +46,39 @@ void directSums(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_
   }
 }
 
+// Circular correlation of x and y (zero-padded to the power of two P) by
+// the fast engine in the work arrays a and b (P complex values each), then
+// unwrapped into c: c[i] = r[P - maxlag + i] for the negative lags, c[maxlag
+// + t] = r[t] for the others, each real part times 1/P as the plain inverse
+// scales it. bySubtraction picks the product's form (see Kernels).
+void fastCorrelation(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_T yShift, int32_T P,
+                     int32_T maxlag, bool bySubtraction, real_T* a, real_T* b, real_T* c) {
+  const detail::fast::PlanRef plan(P);
+  const auto& k = detail::fast::kernels();
+  k.forwardReal(plan.view(), x, nx, a, detail::fast::Output::Split, 1.0);
+  k.forwardRealTimesConj(plan.view(), y, ny, yShift, a, bySubtraction, b);
+  k.inverseSplit(plan.view(), b, a);
+  const real_T scale = 1.0 / static_cast<real_T>(P);
+  for (int32_T i = 0; i < maxlag; ++i) c[i] = detail::fast::splitRe(a, P - maxlag + i) * scale;
+  for (int32_T t = 0; t <= maxlag; ++t) c[maxlag + t] = detail::fast::splitRe(a, t) * scale;
+}
+
 // Circular correlation through transforms of length P >= 2M - 1, unwrapped
 // into c. False when a work array cannot be allocated.
 bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T P, int32_T maxlag, real_T* c) {
+  if (detail::fast::applies(P)) {
+    // Every element of the work arrays is written before it is read, so they
+    // are taken without the zero-fill (a pass over 32 P bytes). Two blocks,
+    // not one of twice the size: up to 32 MiB each the heap keeps reusing
+    // them from call to call instead of mapping fresh pages.
+    const std::size_t doubles = 2 * static_cast<std::size_t>(P);
+    const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[doubles]);
+    const std::unique_ptr<real_T[]> b(new (std::nothrow) real_T[doubles]);
+    if (a == nullptr || b == nullptr) return false;
+    fastCorrelation(x->data, std::max<int32_T>(x->size[0], 0), y->data, std::max<int32_T>(y->size[0], 0), 0, P,
+                    maxlag, true, a.get(), b.get(), c);
+    return true;
+  }
   detail::EmxTemp<emxBuffer_creal_T> X(1);
   detail::EmxTemp<emxBuffer_creal_T> R(1);
   {
@@ -109,6 +142,17 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
   const int32_T count = 2 * maxlag + 1;
   const XcorrMethod method = xcorrMethod(nx, ny);
 
+  // A transform length short of 2M - 1 (only when the non-finite constants
+  // were never initialised) would wrap lags onto each other: sum directly.
+  const bool fftUsable = method.fftLength >= static_cast<real_T>(count);
+  const bool aliased = c == x || c == y || (c->data != nullptr && (c->data == x->data || c->data == y->data));
+  if (method.useFft && fftUsable && !aliased && detail::fast::applies(static_cast<int32_T>(method.fftLength))) {
+    // Every lag is written, so they go straight into c.
+    if (!emxResize1(c, count)) return;
+    if (!transformSums(x, y, static_cast<int32_T>(method.fftLength), maxlag, c->data)) emxResize1(c, 0);
+    return;
+  }
+
   // The result is assembled apart from c, which may be one of the inputs.
   detail::EmxTemp<emxBuffer_real_T> result(1);
   if (result.get() == nullptr || !emxResize1(result.get(), count)) {
@@ -117,9 +161,6 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
   }
   real_T* r = result.get()->data;
   std::fill(r, r + count, 0.0);
-  // A transform length short of 2M - 1 (only when the non-finite constants
-  // were never initialised) would wrap lags onto each other: sum directly.
-  const bool fftUsable = method.fftLength >= static_cast<real_T>(count);
   if (method.useFft && fftUsable) {
     if (!transformSums(x, y, static_cast<int32_T>(method.fftLength), maxlag, r)) {
       emxResize1(c, 0);
@@ -136,28 +177,24 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
 namespace fixed {
 
 namespace {
-// Overwritten completely by every call.
-creal_T dcv0[kFftLength];  // spectrum of x, then the inverse transform
-creal_T dcv1[kFftLength];  // spectrum of y
-creal_T dcv2[kFftLength];  // cross-spectrum
-real_T c1[kFftLength];     // real part of the inverse transform
-real_T dv1[kLagCount];     // lags -719,999 .. 719,999
+// The two work arrays, overwritten completely by every call: the spectrum
+// of x, then the inverse transform; the cross-spectrum, then (for
+// correlation()) the lags.
+real_T work0[2 * kFftLength];
+real_T work1[2 * kFftLength];
+constexpr int32_T kMaxLag = kSignalLength - 1;
 }  // namespace
 
 void xcorr(const real_T x[720000], const real_T y[720000], real_T c[1439999]) {
-  constexpr int32_T maxlag = kSignalLength - 1;
-  fft(x, dcv0);
-  fft(y, dcv1);
-  for (int32_T k = 0; k < kFftLength; ++k) {
-    const creal_T a = dcv0[k];
-    const creal_T b = dcv1[k];
-    dcv2[k] = {a.re * b.re + a.im * b.im, a.re * -b.im + a.im * b.re};
-  }
-  ifft(dcv2, dcv0);
-  for (int32_T t = 0; t < kFftLength; ++t) c1[t] = dcv0[t].re;
-  for (int32_T i = 0; i < maxlag; ++i) dv1[i] = c1[kFftLength - maxlag + i];
-  for (int32_T t = 0; t <= maxlag; ++t) dv1[maxlag + t] = c1[t];
-  std::memcpy(c, dv1, sizeof(real_T) * kLagCount);
+  fastCorrelation(x, kSignalLength, y, kSignalLength, 0, kFftLength, kMaxLag, false, work0, work1, c);
+}
+
+real_T* correlation(const real_T x[720000], const real_T y[720000], int32_T shift) {
+  // Beyond +-720,000 nothing of y is left; clamping keeps k - shift in range.
+  if (shift > kSignalLength) shift = kSignalLength;
+  if (shift < -kSignalLength) shift = -kSignalLength;
+  fastCorrelation(x, kSignalLength, y, kSignalLength, shift, kFftLength, kMaxLag, false, work0, work1, work1);
+  return work1;
 }
 
 }  // namespace fixed
