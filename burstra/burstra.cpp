@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "emx.hpp"
 #include "reductions.hpp"
 #include "rt_nonfinite.hpp"
 
@@ -31,14 +32,14 @@ Framing frame(const emxBuffer_real_T* presence, const emxBuffer_real_T* activity
               const emxBuffer_real_T* measured, real_T sampleRate) {
   Framing f;
   f.frameLength = std::floor(0.005 * sampleRate);
-  f.frameCount = std::floor(static_cast<real_T>(presence->size[0]) / f.frameLength);
+  f.frameCount = std::floor(static_cast<real_T>(emxVectorLength(presence)) / f.frameLength);
   // A zero frame length makes frameCount infinite (or NaN); with both at
   // least 1, 1 <= frameLength <= n <= INT32_MAX and frameCount <= n.
   if (!(f.frameLength >= 1.0 && f.frameCount >= 1.0)) return f;
   const auto length = static_cast<int32_T>(f.frameLength);
   const auto count = static_cast<int32_T>(f.frameCount);
   const std::int64_t covered = static_cast<std::int64_t>(count) * length;
-  if (activity->size[0] < covered || measured->size[0] < covered) return f;
+  if (emxVectorLength(activity) < covered || emxVectorLength(measured) < covered) return f;
   f.length = length;
   f.count = count;
   return f;
@@ -168,8 +169,8 @@ void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* act
   const FrameTally t = f.count > 0 ? detail::tally<true>(presenceSignal->data, activitySignal->data,
                                                           measuredSignal->data, f.length, f.count, {}, {}, &whole)
                                    : FrameTally{};
-  const int32_T presenceLength = presenceSignal->size[0] > 0 ? presenceSignal->size[0] : 0;
-  const int32_T measuredLength = measuredSignal->size[0] > 0 ? measuredSignal->size[0] : 0;
+  const int32_T presenceLength = emxVectorLength(presenceSignal);
+  const int32_T measuredLength = emxVectorLength(measuredSignal);
   const real_T presenceSquares =
       detail::finishSquares(presenceSignal->data, presenceLength, whole.done, whole.presence);
   const real_T measuredSquares =

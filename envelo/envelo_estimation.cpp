@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "emx.hpp"
 #include "reductions.hpp"
 #include "rt_nonfinite.hpp"
 #include "xcorr.hpp"
@@ -40,7 +41,7 @@ void age(real_T history[kHistoryLength]) {
 
 bool long_enough(const emxBuffer_real_T* x, int32_T minLength) {
   return x != nullptr && x->size != nullptr && x->data != nullptr && x->dimCount >= 1 &&
-         x->size[0] >= minLength;
+         emxVectorLength(x) >= minLength;
 }
 
 struct SegmentLayout {
@@ -261,7 +262,7 @@ void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T
   }
   const Alignment a = align_recording(reference->data, recording->data);
   write(alignmentFailed, a.failed);
-  const AlignedRecording aligned = aligned_recording(recording->data, recording->size[0], a);
+  const AlignedRecording aligned = aligned_recording(recording->data, emxVectorLength(recording), a);
   if (const real_T t = segment_settle_time(aligned, kFalling, Segment::falling); t != 0.0) {
     write(fallSettleTime, t);
   }

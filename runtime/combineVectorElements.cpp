@@ -1,3 +1,4 @@
+#include "emx.hpp"
 #include "reductions.hpp"
 
 namespace audiomeas {
@@ -9,6 +10,6 @@ real_T sumOf(const real_T* x, int32_T n) {
   return y;
 }
 
-real_T combineVectorElements(const emxBuffer_real_T* x) { return sumOf(x->data, x->size[0]); }
+real_T combineVectorElements(const emxBuffer_real_T* x) { return sumOf(x->data, emxVectorLength(x)); }
 
 }  // namespace audiomeas

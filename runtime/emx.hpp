@@ -43,6 +43,15 @@ inline int32_T emxNumel(const Array* a) {
   return emxNumel(a->size, a->dimCount);
 }
 
+// Elements a reader that treats x as a vector may take: size[0], but never
+// more than all the extents hold (an array of extents {4, 0} has none), and
+// none when there is no first extent.
+template <class Array>
+inline int32_T emxVectorLength(const Array* x) {
+  if (x->dimCount < 1 || x->size == nullptr) return 0;
+  return std::clamp<int32_T>(x->size[0], 0, std::max<int32_T>(emxNumel(x), 0));
+}
+
 // Header with dimCount zero extents and no element block. The size block
 // holds at least one extent so that size[0] of a 0-dimensional array is
 // addressable; no caller reads it.

@@ -13,7 +13,7 @@ void fft(const emxBuffer_real_T* x, real_T n, emxBuffer_creal_T* y) {
     detail::makeEmpty(y);
     return;
   }
-  const int32_T nx = x->size[0] > 0 ? x->size[0] : 0;
+  const int32_T nx = emxVectorLength(x);
   if (nx == 0 || L == 0) {
     if (!detail::resizeVector(y, L)) return;
     for (int32_T i = 0; i < L; ++i) y->data[i] = {0.0, 0.0};

@@ -308,7 +308,7 @@ void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const
     detail::makeEmpty(y);
     return;
   }
-  const int32_T nx = x->size[0] > 0 ? x->size[0] : 0;
+  const int32_T nx = emxVectorLength(x);
   const int32_T used = nx < L ? nx : L;
   if (x == y || x->data == y->data) {
     // Same block: load from a copy, as the bit-reversed load would overwrite

@@ -10,7 +10,11 @@
 #include "fft_fast.hpp"
 
 // After the includes: only the code below is compiled for AVX2.
+#ifdef __clang__
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC target("avx2")
+#endif
 
 namespace audiomeas::detail::fast {
 namespace avx2 {
@@ -48,3 +52,7 @@ const Kernels& avx2Kernels() {
 }
 
 }  // namespace audiomeas::detail::fast
+
+#ifdef __clang__
+#pragma clang attribute pop
+#endif

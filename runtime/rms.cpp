@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "emx.hpp"
 #include "reductions.hpp"
 
 namespace audiomeas {
@@ -18,6 +19,6 @@ real_T rmsOf(const real_T* x, int32_T n) {
   return std::sqrt(sumOfSquares(x, n) / static_cast<real_T>(n));
 }
 
-real_T rms(const emxBuffer_real_T* x) { return rmsOf(x->data, x->size[0]); }
+real_T rms(const emxBuffer_real_T* x) { return rmsOf(x->data, emxVectorLength(x)); }
 
 }  // namespace audiomeas

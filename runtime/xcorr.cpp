@@ -75,7 +75,7 @@ bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T
     const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[doubles]);
     const std::unique_ptr<real_T[]> b(new (std::nothrow) real_T[doubles]);
     if (a == nullptr || b == nullptr) return false;
-    fastCorrelation(x->data, std::max<int32_T>(x->size[0], 0), y->data, std::max<int32_T>(y->size[0], 0), 0, P,
+    fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P,
                     maxlag, true, a.get(), b.get(), c);
     return true;
   }
@@ -131,8 +131,8 @@ XcorrMethod xcorrMethod(int32_T nx, int32_T ny) {
 }
 
 void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_T* c) {
-  const int32_T nx = std::max<int32_T>(x->size[0], 0);
-  const int32_T ny = std::max<int32_T>(y->size[0], 0);
+  const int32_T nx = emxVectorLength(x);
+  const int32_T ny = emxVectorLength(y);
   const int32_T M = std::max(nx, ny);
   if (M == 0 || M > detail::kMaxBluesteinLength) {
     emxResize1(c, 0);

@@ -60,8 +60,8 @@ inline int64_t blockLengthOf(real_T sampleRate) {
 
 void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* paddedRecording,
                  real_T sampleRate, emxBuffer_real_T* shiftedRecording, real_T* coarseFailed) {
-  const int64_t n = std::max<int32_T>(reference->size[0], 0);
-  const int32_T recordingLength = std::max<int32_T>(paddedRecording->size[0], 0);
+  const int64_t n = emxVectorLength(reference);
+  const int32_T recordingLength = emxVectorLength(paddedRecording);
   const int64_t m = recordingLength;
   if (!emxResize1(shiftedRecording, recordingLength)) {
     *coarseFailed = 1.0;
@@ -99,8 +99,8 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
 void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
               real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
               real_T* alignmentFailed) {
-  const int32_T n = std::max<int32_T>(reference->size[0], 0);
-  const int32_T m = std::max<int32_T>(recording->size[0], 0);
+  const int32_T n = emxVectorLength(reference);
+  const int32_T m = emxVectorLength(recording);
 
   // Sized and cleared before any input sample is read. Should the block not
   // grow, the array is left empty and the match is reported as failed.

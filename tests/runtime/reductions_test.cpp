@@ -83,4 +83,18 @@ TEST(Reductions, ReadOnlyTheFirstExtent) {
   emxDestroyArray_real_T(x);
 }
 
+// size[0] is never read past what the extents hold: a 4 x 0 array has no
+// element (ASan reports the read that a plain size[0] loop would make).
+TEST(Reductions, FirstExtentBeyondTheElementsReadsNothing) {
+  emxBuffer_real_T* x = emxCreate_real_T(4, 0);
+  EXPECT_EQ(sum(x), 0.0);
+  EXPECT_TRUE(std::isnan(rms(x)));
+  emxBuffer_real_T* y = nullptr;
+  emxInitArray_real_T(&y, 1);
+  power(x, y);
+  EXPECT_EQ(y->size[0], 0);
+  emxDestroyArray_real_T(y);
+  emxDestroyArray_real_T(x);
+}
+
 }  // namespace

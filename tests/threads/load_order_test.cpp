@@ -1,0 +1,155 @@
+// The three libraries loaded into one process in every order, with
+// RTLD_LOCAL and with RTLD_GLOBAL, compute exactly the same results: no
+// library resolves another's symbols (envelo and burstra both export sum and
+// rms, all three carry rtInf and friends) and no load-time set-up depends on
+// what was loaded before. Each combination runs in a fresh child process.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "audiomeas_types.h"
+
+namespace {
+
+template <class F>
+F symbol(void* lib, const char* name) {
+  void* p = dlsym(lib, name);
+  if (p == nullptr) _exit(3);
+  F f;
+  std::memcpy(&f, &p, sizeof f);
+  return f;
+}
+
+std::vector<double> noise(int n, double amplitude, unsigned seed, int onset) {
+  std::vector<double> x(static_cast<std::size_t>(n), 0.0);
+  for (int i = onset; i < n; ++i) {
+    seed = seed * 1664525u + 1013904223u;
+    x[static_cast<std::size_t>(i)] = amplitude * (static_cast<double>(seed) / 2147483648.0 - 1.0);
+  }
+  return x;
+}
+
+// Loads the libraries in the given order and measures a fixed set of cases
+// with each; the results (as raw doubles) go to fd.
+void measureInChild(const std::array<const char*, 3>& order, int mode, int fd) {
+  void* lib[3] = {};
+  for (const char* name : order) {
+    const std::string path = std::string(AUDIOMEAS_LIB_DIR) + "/lib" + name + ".so";
+    void* h = dlopen(path.c_str(), RTLD_NOW | mode);
+    if (h == nullptr) _exit(2);
+    const std::string n = name;
+    if (n == "envelo") symbol<void (*)()>(h, "envelo_estimation_initialize")();
+    if (n == "burstra") symbol<void (*)()>(h, "burstra_initialize")();
+    lib[n == "synkro" ? 0 : n == "envelo" ? 1 : 2] = h;
+  }
+  std::vector<double> out;
+  using Reduce = double (*)(const emxBuffer_real_T*);
+
+  // synkro_2: 1 s at 8 kHz, the recording 37 samples late, one +Inf sample.
+  std::vector<double> ref = noise(8000, 0.25, 1, 1600), rec(8000, 0.0);
+  std::copy(ref.begin(), ref.end() - 37, rec.begin() + 37);
+  std::vector<double> inf = ref;
+  inf[4000] = INFINITY;
+  int32_T n = 8000, outSize = 0;
+  emxBuffer_real_T r{ref.data(), &n, n, 1, false}, m{rec.data(), &n, n, 1, false};
+  emxBuffer_real_T ri{inf.data(), &n, n, 1, false};
+  for (const emxBuffer_real_T* x : {&r, &ri}) {
+    emxBuffer_real_T aligned{nullptr, &outSize, 0, 1, true};
+    double lag = 0, failed = 0;
+    symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, double, emxBuffer_real_T*,
+                    double*, double*)>(lib[0], "synkro_2")(x, &m, 8000.0, &aligned, &lag, &failed);
+    out.insert(out.end(), aligned.data, aligned.data + outSize);
+    out.push_back(lag);
+    out.push_back(failed);
+    std::free(aligned.data);
+  }
+
+  // burstra: 2 s at 8 kHz, active from 0.5 s.
+  std::vector<double> p = noise(16000, 2000, 3, 0), a = noise(16000, 16000, 5, 4000),
+                      s = noise(16000, 60, 7, 0);
+  int32_T bn = 16000;
+  emxBuffer_real_T bp{p.data(), &bn, bn, 1, false}, ba{a.data(), &bn, bn, 1, false},
+      bs{s.data(), &bn, bn, 1, false};
+  double d = 0, level = 0, warning = 0;
+  symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, const emxBuffer_real_T*, double,
+                  double*, double*, double*)>(lib[2], "burstra")(&bp, &ba, &bs, 8000.0, &d, &level,
+                                                                 &warning);
+  out.insert(out.end(), {d, level, warning});
+
+  // The kernels both envelo and burstra export under one name.
+  std::vector<double> v = {3.0, 4.0};
+  int32_T vn = 2;
+  emxBuffer_real_T x{v.data(), &vn, 2, 1, false};
+  out.push_back(symbol<Reduce>(lib[2], "sum")(&x));
+  out.push_back(symbol<Reduce>(lib[2], "rms")(&x));
+  out.push_back(symbol<Reduce>(lib[1], "b_sum")(&x));
+  out.push_back(symbol<Reduce>(lib[1], "b_rms")(&x));
+  std::vector<double> history(200, 1.0);
+  out.push_back(symbol<double (*)(const double*)>(lib[1], "sum")(history.data()));
+  for (void* h : {lib[1], lib[2]}) {
+    out.push_back(*symbol<double*>(h, "rtInf"));
+    out.push_back(*symbol<double*>(h, "rtNaN"));
+  }
+  const auto bytes = static_cast<ssize_t>(out.size() * sizeof(double));
+  if (write(fd, out.data(), static_cast<std::size_t>(bytes)) != bytes) _exit(4);
+  _exit(0);
+}
+
+std::vector<double> measure(const std::array<const char*, 3>& order, int mode) {
+  int fds[2];
+  if (pipe(fds) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    measureInChild(order, mode, fds[1]);
+  }
+  close(fds[1]);
+  std::vector<double> results;
+  double buffer[512];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) > 0;) {
+    results.insert(results.end(), buffer, buffer + got / static_cast<ssize_t>(sizeof(double)));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+  return results;
+}
+
+// Fails when a library picks up another's sum or rms, reads another's
+// non-finite constants, or depends on the load order in any other way.
+TEST(LoadOrder, EveryOrderAndBindingGivesTheSameResults) {
+  std::array<const char*, 3> order = {"burstra", "envelo", "synkro"};
+  const std::vector<double> first = measure(order, RTLD_LOCAL);
+  ASSERT_EQ(first.size(), 2 * (8000 + 2) + 3 + 5 + 4);
+  // sum, rms, b_sum, b_rms, envelo's sum of 200 ones, then the constants.
+  const double* tail = first.data() + first.size() - 9;
+  EXPECT_EQ(tail[0], 7.0);
+  EXPECT_EQ(tail[1], std::sqrt(12.5));
+  EXPECT_EQ(tail[2], 7.0);
+  EXPECT_EQ(tail[3], std::sqrt(12.5));
+  EXPECT_EQ(tail[4], 200.0);
+  EXPECT_TRUE(std::isinf(tail[5]) && std::isnan(tail[6]));  // envelo's rtInf, rtNaN
+  EXPECT_TRUE(std::isinf(tail[7]) && std::isnan(tail[8]));  // burstra's
+  do {
+    for (int mode : {RTLD_LOCAL, RTLD_GLOBAL}) {
+      const std::vector<double> r = measure(order, mode);
+      const std::string what = std::string(order[0]) + "," + order[1] + "," + order[2] +
+                               (mode == RTLD_GLOBAL ? " global" : " local");
+      ASSERT_EQ(r.size(), first.size()) << what;
+      EXPECT_EQ(std::memcmp(r.data(), first.data(), sizeof(double) * r.size()), 0) << what;
+    }
+  } while (std::next_permutation(order.begin(), order.end(), [](const char* a, const char* b) {
+    return std::strcmp(a, b) < 0;
+  }));
+}
+
+}  // namespace
