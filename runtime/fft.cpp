@@ -57,10 +57,7 @@ static_assert(6.283185307179586 / kFftLength == 2.996056226339143e-06, "angle st
 static_assert(detail::halfWaveCount(kFftLength) == kTableLength);
 
 void generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]) {
-  detail::quarterWaveTable(kFftLength, forwardCostab1q);
-  detail::cosineTable(kFftLength, forwardCostab1q, costab);
-  sintab[0] = 0.0;
-  detail::sineTable(kFftLength, forwardCostab1q, false, sintab);
+  detail::twiddleTables(kFftLength, false, forwardCostab1q, costab, sintab);
 }
 
 void fft(const real_T x[720000], creal_T y[2097152]) {

@@ -40,6 +40,13 @@ void sineTable(int32_T N, const real_T* costab1q, bool inverse, real_T* sintab) 
   }
 }
 
+void twiddleTables(int32_T N, bool inverse, real_T* costab1q, real_T* costab, real_T* sintab) {
+  quarterWaveTable(N, costab1q);
+  cosineTable(N, costab1q, costab);
+  sintab[0] = 0.0;
+  sineTable(N, costab1q, inverse, sintab);
+}
+
 void bitReversePermute(creal_T* y, int32_T L) {
   int32_T iy = 0;
   for (int32_T i = 0; i < L; ++i) {
@@ -49,13 +56,7 @@ void bitReversePermute(creal_T* y, int32_T L) {
       y[iy] = t;
     }
     if (i + 1 == L) break;
-    int32_T b = L;
-    bool clear = true;
-    while (clear) {
-      b >>= 1;
-      iy ^= b;
-      clear = (iy & b) == 0;
-    }
+    iy = nextBitReversed(iy, L);
   }
 }
 

@@ -28,25 +28,36 @@ void cosineTable(int32_T N, const real_T* costab1q, real_T* costab);
 // stage reads it.
 void sineTable(int32_T N, const real_T* costab1q, bool inverse, real_T* sintab);
 
+// The quarter wave into costab1q, then the cosine and the sine table of a
+// direction with sine entry 0 set to 0.
+void twiddleTables(int32_T N, bool inverse, real_T* costab1q, real_T* costab, real_T* sintab);
+
 inline creal_T widen(real_T v) { return {v, 0.0}; }
 inline creal_T widen(const creal_T& v) { return v; }
 
 // Loads x[0 .. count-1] (count <= L, L a power of two) into y in bit-reversed
 // order: the destination index advances by a reversed-binary increment
 // between elements. Positions not hit are left as they are.
+// Reversed-binary increment of a destination index below L - 1 (at L - 1 it
+// would not terminate): flip bits from the top down until one turns on.
+inline int32_T nextBitReversed(int32_T iy, int32_T L) {
+  int32_T b = L;
+  bool clear = true;
+  while (clear) {
+    b >>= 1;
+    iy ^= b;
+    clear = (iy & b) == 0;
+  }
+  return iy;
+}
+
 template <class Src>
 void bitReversedLoad(const Src* x, int32_T count, int32_T L, creal_T* y) {
   int32_T iy = 0;
   for (int32_T i = 0; i < count; ++i) {
     y[iy] = widen(x[i]);
-    if (i + 1 == count) break;  // after the last element the increment would not terminate
-    int32_T b = L;
-    bool clear = true;
-    while (clear) {
-      b >>= 1;
-      iy ^= b;
-      clear = (iy & b) == 0;
-    }
+    if (i + 1 == count) break;
+    iy = nextBitReversed(iy, L);
   }
 }
 

@@ -71,10 +71,7 @@ real_T inverseCostab1q[kTableLength / 2 + 1];
 static_assert(1.0 / kFftLength == 4.76837158203125e-07, "scale of the fixed inverse");
 
 void b_generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]) {
-  detail::quarterWaveTable(kFftLength, inverseCostab1q);
-  detail::cosineTable(kFftLength, inverseCostab1q, costab);
-  sintab[0] = 0.0;
-  detail::sineTable(kFftLength, inverseCostab1q, true, sintab);
+  detail::twiddleTables(kFftLength, true, inverseCostab1q, costab, sintab);
 }
 
 void ifft(const creal_T x[2097152], creal_T y[2097152]) {
