@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../bench/bench_support.hpp"
+#include "fixed_transforms.hpp"
 #include "reference_fft.hpp"
 #include "rt_nonfinite.hpp"
 #include "xcorr.hpp"

@@ -2,14 +2,16 @@
 #include "burstra.h"
 
 #include "burstra.hpp"
-#include "burstra_initialize.hpp"
 #include "export.hpp"
 #include "reductions.hpp"
+#include "rt_nonfinite.hpp"
 
 extern "C" {
 
-AM_EXPORT void burstra_initialize(void) { audiomeas::burstra::burstra_initialize(); }
-AM_EXPORT void burstra_terminate(void) { audiomeas::burstra::burstra_terminate(); }
+// Sets the non-finite constants; the host calls it once after loading.
+AM_EXPORT void burstra_initialize(void) { audiomeas::rt_InitInfAndNaN(8U); }
+// Nothing to release: the library keeps no state.
+AM_EXPORT void burstra_terminate(void) {}
 
 AM_EXPORT void burstra(const emxBuffer_real_T* presenceSignal,
                        const emxBuffer_real_T* activitySignal,

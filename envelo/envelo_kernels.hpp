@@ -1,14 +1,18 @@
-// envelo's fixed-size kernels. The sums and RMS values are the runtime's
-// strictly left-to-right reductions at the lengths this library works with.
+// envelo's fixed-size kernels and fixed lengths (from the public
+// envelo_lengths.h). The sums and RMS values are the runtime's strictly
+// left-to-right reductions at the lengths this library works with; the
+// fixed-length transforms are in fixed_transforms.hpp.
 #pragma once
 
 #include "audiomeas_types.h"
+#include "envelo_lengths.h"
+#include "fixed_transforms.hpp"
 
 namespace audiomeas::envelo {
 
-inline constexpr int32_T kHistoryLength = 200;          // activity history, blocks
-inline constexpr int32_T kSignalLength = 720000;        // aligned stretch, samples (15 s)
-inline constexpr int32_T kCorrelationLength = 1439999;  // lags -719,999 .. +719,999
+inline constexpr int32_T kHistoryLength = ENVELO_HISTORY_LENGTH;          // activity history, blocks
+inline constexpr int32_T kSignalLength = ENVELO_SIGNAL_LENGTH;            // aligned stretch, samples (15 s)
+inline constexpr int32_T kCorrelationLength = ENVELO_CORRELATION_LENGTH;  // lags -719,999 .. +719,999
 
 // x[0] + ... + x[199].
 real_T sum(const real_T x[kHistoryLength]);

@@ -12,6 +12,11 @@
 
 #include "audiomeas_emx_api.h"
 
+/* Version of this interface; the library's SONAME carries the major number. */
+#define BURSTRA_VERSION_MAJOR 1
+#define BURSTRA_VERSION_MINOR 0
+#define BURSTRA_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -13,6 +13,12 @@
 #define ENVELO_ESTIMATION_H
 
 #include "audiomeas_emx_api.h"
+#include "envelo_lengths.h"
+
+/* Version of this interface; the library's SONAME carries the major number. */
+#define ENVELO_VERSION_MAJOR 1
+#define ENVELO_VERSION_MINOR 0
+#define ENVELO_VERSION_PATCH 0
 
 #ifdef __cplusplus
 extern "C" {
@@ -24,8 +30,8 @@ void envelo_estimation_initialize(void);
 void envelo_estimation_terminate(void);
 
 /*
- * reference  the test signal, at least 5,544,000 samples (115.5 s at 48 kHz)
- * recording  its recording through the device, at least 720,000 samples (15 s)
+ * reference  the test signal, at least ENVELO_MIN_REFERENCE_LENGTH samples
+ * recording  its recording through the device, at least ENVELO_SIGNAL_LENGTH samples
  * unused1, unused2  accepted and not read
  * Outputs (all three written on every call):
  *   *riseSettleTime  s, after the rising level step at 65.4 s; 0.0 when none
@@ -40,25 +46,28 @@ void envelo_estimation(const emxBuffer_real_T *reference, const emxBuffer_real_T
 /* ---- fixed-size kernels (caller-owned arrays of exactly these lengths) ---- */
 
 /* Forward DFT of 720,000 real samples zero-padded to 2^21, unscaled. */
-void fft(const real_T x[720000], creal_T y[2097152]);
+void fft(const real_T x[ENVELO_SIGNAL_LENGTH], creal_T y[ENVELO_FFT_LENGTH]);
 /* Inverse DFT of length 2^21, scaled by 2^-21. */
-void ifft(const creal_T x[2097152], creal_T y[2097152]);
+void ifft(const creal_T x[ENVELO_FFT_LENGTH], creal_T y[ENVELO_FFT_LENGTH]);
 /* cos(2 pi k / 2^21) and -sin(2 pi k / 2^21), k = 0 .. 2^20. */
-void generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]);
+void generate_twiddle_tables(real_T costab[ENVELO_TABLE_LENGTH],
+                             real_T sintab[ENVELO_TABLE_LENGTH]);
 /* cos(2 pi k / 2^21) and +sin(2 pi k / 2^21), k = 0 .. 2^20. */
-void b_generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]);
+void b_generate_twiddle_tables(real_T costab[ENVELO_TABLE_LENGTH],
+                               real_T sintab[ENVELO_TABLE_LENGTH]);
 /* Full cross-correlation: c[i] = sum_j x[j + l] y[j] with lag l = i - 719,999. */
-void xcorr(const real_T x[720000], const real_T y[720000], real_T c[1439999]);
+void xcorr(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH],
+           real_T c[ENVELO_CORRELATION_LENGTH]);
 /* Root mean square of 720,000 values, summed left to right. */
-real_T rms(const real_T x[720000]);
+real_T rms(const real_T x[ENVELO_SIGNAL_LENGTH]);
 /* Root mean square of the first size[0] elements; NaN when empty. */
 real_T b_rms(const emxBuffer_real_T *x);
 /* x[0] + ... + x[199], left to right. */
-real_T sum(const real_T x[200]);
+real_T sum(const real_T x[ENVELO_HISTORY_LENGTH]);
 /* Sum of the first size[0] elements, left to right; 0.0 when empty. */
 real_T b_sum(const emxBuffer_real_T *x);
 /* y[k] = |x[k]| (sign bit cleared) for 1,439,999 values. */
-void b_abs(const real_T x[1439999], real_T y[1439999]);
+void b_abs(const real_T x[ENVELO_CORRELATION_LENGTH], real_T y[ENVELO_CORRELATION_LENGTH]);
 /* *x = log10(*x), in place. */
 void b_log10(real_T *x);
 

@@ -11,6 +11,11 @@
 
 #include "audiomeas_types.h"
 
+/* Version of this interface; the library's SONAME carries the major number. */
+#define SYNKRO_VERSION_MAJOR 1
+#define SYNKRO_VERSION_MINOR 0
+#define SYNKRO_VERSION_PATCH 0
+
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -1,9 +1,10 @@
 """Installs the pure-Python package and lets it find the shared libraries.
 
-The build step copies libsynkro.so, libenvelo.so and libburstra.so into the
-package (audiomeas/lib) when they are built, from AUDIOMEAS_LIB_DIR or else
-this checkout's build/lib, and records that folder as a fallback for
-libraries built later.
+The build step copies the libraries into the package (audiomeas/lib) when
+they are built, from AUDIOMEAS_LIB_DIR or else this checkout's build/lib,
+and records that folder as a fallback for libraries built later. Which
+libraries there are, the build writes into that folder
+(audiomeas-libraries.txt, one name a line).
 """
 
 import os
@@ -13,8 +14,16 @@ from pathlib import Path
 from setuptools import setup
 from setuptools.command.build_py import build_py
 
-LIBRARIES = ("synkro", "envelo", "burstra")
 CHECKOUT = Path(__file__).resolve().parent.parent
+REGISTRY = "audiomeas-libraries.txt"
+
+
+def library_names(folder):
+    """The library names the build registered, none when it has not run."""
+    registry = folder / REGISTRY
+    if not registry.is_file():
+        return []
+    return [line.strip() for line in registry.read_text().splitlines() if line.strip()]
 
 
 class build_py_with_libraries(build_py):
@@ -26,7 +35,7 @@ class build_py_with_libraries(build_py):
             "# Written at install time: where the libraries were built.\n"
             f"LIBRARY_DIRS = [{str(source)!r}]\n"
         )
-        for name in LIBRARIES:
+        for name in library_names(source):
             built = source / f"lib{name}.so"
             if built.is_file():
                 (target / "lib").mkdir(exist_ok=True)

@@ -1,3 +1,4 @@
+// The non-finite constants: storage, bit patterns, tests.
 #include "rt_nonfinite.hpp"
 
 #include "export.hpp"
@@ -13,6 +14,15 @@ AM_EXPORT real32_T rtNaNF = 0.0F;
 }
 
 namespace audiomeas {
+
+// Infinities and quiet NaNs (sign bit set) from stored bit patterns, not from
+// arithmetic.
+real_T rtGetInf() { return detail::fromBits<real_T>(UINT64_C(0x7FF0000000000000)); }
+real32_T rtGetInfF() { return detail::fromBits<real32_T>(UINT32_C(0x7F800000)); }
+real_T rtGetMinusInf() { return detail::fromBits<real_T>(UINT64_C(0xFFF0000000000000)); }
+real32_T rtGetMinusInfF() { return detail::fromBits<real32_T>(UINT32_C(0xFF800000)); }
+real_T rtGetNaN() { return detail::fromBits<real_T>(UINT64_C(0xFFF8000000000000)); }
+real32_T rtGetNaNF() { return detail::fromBits<real32_T>(UINT32_C(0xFFC00000)); }
 
 // Hidden aliases of the storage above: always this library's own copy.
 extern real_T rtInf __attribute__((alias("rtInf"), visibility("hidden")));
@@ -48,4 +58,10 @@ AM_EXPORT boolean_T rtIsInf(real_T value) { return audiomeas::rtIsInf(value); }
 AM_EXPORT boolean_T rtIsInfF(real32_T value) { return audiomeas::rtIsInfF(value); }
 AM_EXPORT boolean_T rtIsNaN(real_T value) { return audiomeas::rtIsNaN(value); }
 AM_EXPORT boolean_T rtIsNaNF(real32_T value) { return audiomeas::rtIsNaNF(value); }
+AM_EXPORT real_T rtGetInf(void) { return audiomeas::rtGetInf(); }
+AM_EXPORT real32_T rtGetInfF(void) { return audiomeas::rtGetInfF(); }
+AM_EXPORT real_T rtGetMinusInf(void) { return audiomeas::rtGetMinusInf(); }
+AM_EXPORT real32_T rtGetMinusInfF(void) { return audiomeas::rtGetMinusInfF(); }
+AM_EXPORT real_T rtGetNaN(void) { return audiomeas::rtGetNaN(); }
+AM_EXPORT real32_T rtGetNaNF(void) { return audiomeas::rtGetNaNF(); }
 }

@@ -1,5 +1,5 @@
 // Cross-correlation: direct sums or transforms, whichever costs fewer
-// operations, and the fixed-length form that always uses transforms.
+// operations.
 #include "xcorr.hpp"
 
 #include <algorithm>
@@ -15,6 +15,22 @@
 #include "rt_nonfinite.hpp"
 
 namespace audiomeas {
+
+namespace detail {
+
+void fastCorrelation(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_T yShift, int32_T P,
+                     int32_T maxlag, bool bySubtraction, real_T* a, real_T* b, real_T* c) {
+  const fast::PlanRef plan(P);
+  const auto& k = fast::kernels();
+  k.forwardReal(plan.view(), x, nx, a, fast::Output::Split, 1.0);
+  k.forwardRealTimesConj(plan.view(), y, ny, yShift, a, bySubtraction, b);
+  k.inverseSplit(plan.view(), b, a);
+  const real_T scale = 1.0 / static_cast<real_T>(P);
+  for (int32_T i = 0; i < maxlag; ++i) c[i] = fast::splitRe(a, P - maxlag + i) * scale;
+  for (int32_T t = 0; t <= maxlag; ++t) c[maxlag + t] = fast::splitRe(a, t) * scale;
+}
+
+}  // namespace detail
 
 namespace {
 
@@ -46,23 +62,6 @@ void directSums(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_
   }
 }
 
-// Circular correlation of x and y (zero-padded to the power of two P) by
-// the fast engine in the work arrays a and b (P complex values each), then
-// unwrapped into c: c[i] = r[P - maxlag + i] for the negative lags, c[maxlag
-// + t] = r[t] for the others, each real part times 1/P as the plain inverse
-// scales it. bySubtraction picks the product's form (see Kernels).
-void fastCorrelation(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_T yShift, int32_T P,
-                     int32_T maxlag, bool bySubtraction, real_T* a, real_T* b, real_T* c) {
-  const detail::fast::PlanRef plan(P);
-  const auto& k = detail::fast::kernels();
-  k.forwardReal(plan.view(), x, nx, a, detail::fast::Output::Split, 1.0);
-  k.forwardRealTimesConj(plan.view(), y, ny, yShift, a, bySubtraction, b);
-  k.inverseSplit(plan.view(), b, a);
-  const real_T scale = 1.0 / static_cast<real_T>(P);
-  for (int32_T i = 0; i < maxlag; ++i) c[i] = detail::fast::splitRe(a, P - maxlag + i) * scale;
-  for (int32_T t = 0; t <= maxlag; ++t) c[maxlag + t] = detail::fast::splitRe(a, t) * scale;
-}
-
 // Circular correlation through transforms of length P >= 2M - 1, unwrapped
 // into c. False when a work array cannot be allocated.
 bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T P, int32_T maxlag, real_T* c) {
@@ -75,7 +74,7 @@ bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T
     const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[doubles]);
     const std::unique_ptr<real_T[]> b(new (std::nothrow) real_T[doubles]);
     if (a == nullptr || b == nullptr) return false;
-    fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P,
+    detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P,
                     maxlag, true, a.get(), b.get(), c);
     return true;
   }
@@ -173,30 +172,5 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
   if (!emxResize1(c, count)) return;
   std::copy(r, r + count, c->data);
 }
-
-namespace fixed {
-
-namespace {
-// The two work arrays, overwritten completely by every call: the spectrum
-// of x, then the inverse transform; the cross-spectrum, then (for
-// correlation()) the lags.
-real_T work0[2 * kFftLength];
-real_T work1[2 * kFftLength];
-constexpr int32_T kMaxLag = kSignalLength - 1;
-}  // namespace
-
-void xcorr(const real_T x[720000], const real_T y[720000], real_T c[1439999]) {
-  fastCorrelation(x, kSignalLength, y, kSignalLength, 0, kFftLength, kMaxLag, false, work0, work1, c);
-}
-
-real_T* correlation(const real_T x[720000], const real_T y[720000], int32_T shift) {
-  // Beyond +-720,000 nothing of y is left; clamping keeps k - shift in range.
-  if (shift > kSignalLength) shift = kSignalLength;
-  if (shift < -kSignalLength) shift = -kSignalLength;
-  fastCorrelation(x, kSignalLength, y, kSignalLength, shift, kFftLength, kMaxLag, false, work0, work1, work1);
-  return work1;
-}
-
-}  // namespace fixed
 
 }  // namespace audiomeas

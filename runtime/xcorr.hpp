@@ -33,17 +33,16 @@ struct XcorrMethod {
 };
 XcorrMethod xcorrMethod(int32_T nx, int32_T ny);
 
-namespace fixed {
-// c := cross-correlation of two 720,000-sample signals by transforms of
-// length 2^21; c[i] holds lag i - 719,999. Works in two static work arrays
-// (no heap per call; the tables are built once per process), so calls must
-// not overlap.
-void xcorr(const real_T x[720000], const real_T y[720000], real_T c[1439999]);
-// xcorr(x, y moved by shift samples) with the lags left in the static work
-// storage. The moved y is y[n - shift] where 0 <= n - shift < 720,000, else
-// 0 (positive shift: later). The returned 1,439,999 values stay valid, and
-// may be changed in place, until the next call of xcorr or correlation.
-real_T* correlation(const real_T x[720000], const real_T y[720000], int32_T shift);
-}  // namespace fixed
+namespace detail {
+// Circular correlation of x and y (zero-padded to the power of two P, which
+// the fast engine takes) in the work arrays a and b (P complex values each),
+// unwrapped into c: c[i] = r[P - maxlag + i] for the negative lags, c[maxlag
+// + t] = r[t] for the others, each real part times 1/P as the plain inverse
+// scales it. y is first moved later by yShift samples (see
+// fast::Kernels::forwardRealTimesConj); bySubtraction picks the product's
+// form. c may be b.
+void fastCorrelation(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_T yShift, int32_T P,
+                     int32_T maxlag, bool bySubtraction, real_T* a, real_T* b, real_T* c);
+}  // namespace detail
 
 }  // namespace audiomeas

@@ -2,14 +2,14 @@
 #include "synkro_2.h"
 
 #include "export.hpp"
+#include "rt_nonfinite.hpp"
 #include "synkro_2.hpp"
-#include "synkro_2_initialize.hpp"
 
 namespace {
-// The host has no initialise function to call: the constants are set when the
-// library is loaded, before any call can reach synkro_2, with no lock taken on
-// every call.
-[[gnu::constructor]] void initializeOnLoad() { audiomeas::synkro::synkro_2_initialize(); }
+// The host has no initialise function to call: the non-finite constants are
+// set when the library is loaded, before any call can reach synkro_2, with
+// no lock taken on every call. Nothing needs releasing at unload.
+[[gnu::constructor]] void initializeOnLoad() { audiomeas::rt_InitInfAndNaN(8U); }
 }  // namespace
 
 extern "C" AM_EXPORT void synkro_2(const emxBuffer_real_T* reference,

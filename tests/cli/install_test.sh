@@ -11,8 +11,8 @@ prefix=$tmp/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 # Versioned libraries: the link name points at the SONAME, which the
-# library carries.
-for lib in synkro envelo burstra; do
+# library carries. The build lists the libraries it registered.
+for lib in $(cat "$build/lib/audiomeas-libraries.txt"); do
   so=$(ls "$prefix"/lib*/lib$lib.so.1 "$prefix"/lib*/*/lib$lib.so.1 2>/dev/null | head -n1)
   [ -n "$so" ] || { echo "lib$lib.so.1 not installed"; exit 1; }
   soname=$(objdump -p "$so" | awk '$1 == "SONAME" {print $2}')

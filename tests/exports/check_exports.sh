@@ -1,37 +1,32 @@
 #!/bin/sh
-# check_exports.sh LIBRARY.so NAME LISTS...
-# Fails unless the library's dynamic symbol table defines exactly the names in
-# LISTS (less the pending names of library NAME), the functions as code and
-# the names listed in *_data.txt files as data.
+# check_exports.sh NM LIBRARY.so CODE_LIST DATA_LIST
+# Fails unless the library's dynamic symbol table defines exactly the names
+# of the two lists (one a line), those of CODE_LIST as code and those of
+# DATA_LIST as data.
 set -eu
-lib=$1; name=$2; shift 2
-here=$(dirname "$0")
+nm=$1; lib=$2; code=$3; data=$4
 tmp=$(mktemp -d); trap 'rm -rf "$tmp"' EXIT
 
-nm -D --defined-only "$lib" | awk '{print $NF " " $(NF-1)}' | sort > "$tmp/defined"
+"$nm" -D --defined-only "$lib" | awk '{print $NF " " $(NF-1)}' | sort > "$tmp/defined"
 cut -d' ' -f1 "$tmp/defined" > "$tmp/actual"
-grep -v '^#' "$here/pending.txt" | awk -v n="$name" '$1 == n {print $2}' | sort > "$tmp/pending"
-cat "$@" | sort > "$tmp/expected"
+cat "$code" "$data" | grep -v '^$' | sort > "$tmp/expected"
 
 status=0
 extra=$(comm -13 "$tmp/expected" "$tmp/actual")
-missing=$(comm -23 "$tmp/expected" "$tmp/actual" | comm -23 - "$tmp/pending")
+missing=$(comm -23 "$tmp/expected" "$tmp/actual")
 if [ -n "$extra" ]; then echo "$lib exports names it must not:"; echo "$extra"; status=1; fi
 if [ -n "$missing" ]; then echo "$lib lacks exports:"; echo "$missing"; status=1; fi
-done_pending=$(comm -12 "$tmp/pending" "$tmp/actual")
-if [ -n "$done_pending" ]; then
-  echo "$lib now exports names still marked pending (take them off pending.txt):"
-  echo "$done_pending"; status=1
-fi
-# Code symbols are T (text); the non-finite globals are data (D or B).
-for f in "$@"; do
-  case "$f" in *_data.txt) want='[DB]' ;; *) want='[T]' ;; esac
-  while read -r sym; do
+# Code symbols are T (text); data are D or B.
+check_kind() {
+  want=$2
+  grep -v '^$' "$1" | while read -r sym; do
     kind=$(awk -v s="$sym" '$1 == s {print $2}' "$tmp/defined")
     if [ -n "$kind" ] && ! echo "$kind" | grep -q "^$want\$"; then
-      echo "$lib: $sym has symbol type $kind, expected $want"; status=1
+      echo "$lib: $sym has symbol type $kind, expected $want"
     fi
-  done < "$f"
-done
+  done
+}
+wrong=$(check_kind "$code" '[T]'; check_kind "$data" '[DB]')
+if [ -n "$wrong" ]; then echo "$wrong"; status=1; fi
 [ $status -eq 0 ] && echo "$lib: exports as listed"
 exit $status

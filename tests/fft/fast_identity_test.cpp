@@ -16,6 +16,7 @@
 #include "fft.hpp"
 #include "fft_fast.hpp"
 #include "fft_support.hpp"
+#include "fixed_transforms.hpp"
 #include "reference_fft.hpp"
 #include "rt_nonfinite.hpp"
 #include "xcorr.hpp"

@@ -1,21 +1,24 @@
-// The three libraries loaded into one process in every order, with
+// The registered libraries loaded into one process in every order, with
 // RTLD_LOCAL and with RTLD_GLOBAL, compute exactly the same results: no
 // library resolves another's symbols (envelo and burstra both export sum and
-// rms, all three carry rtInf and friends) and no load-time set-up depends on
-// what was loaded before. Each combination runs in a fresh child process.
+// rms, each library carries its own runtime with rtInf and friends) and no
+// load-time set-up depends on what was loaded before. Each combination runs
+// in a fresh child process.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "audiomeas_types.h"
+#include "registered_libraries.hpp"
 
 namespace {
 
@@ -37,19 +40,25 @@ std::vector<double> noise(int n, double amplitude, unsigned seed, int onset) {
   return x;
 }
 
+// An order of loading: indices into kRegisteredLibraries.
+using Order = std::vector<std::size_t>;
+
 // Loads the libraries in the given order and measures a fixed set of cases
-// with each; the results (as raw doubles) go to fd.
-void measureInChild(const std::array<const char*, 3>& order, int mode, int fd) {
-  void* lib[3] = {};
-  for (const char* name : order) {
-    const std::string path = std::string(AUDIOMEAS_LIB_DIR) + "/lib" + name + ".so";
+// with synkro, envelo and burstra; the results (as raw doubles) go to fd.
+void measureInChild(const Order& order, int mode, int fd) {
+  std::map<std::string, void*> handles;
+  for (const std::size_t i : order) {
+    const RegisteredLibrary& r = kRegisteredLibraries[i];
+    const std::string path = std::string(AUDIOMEAS_LIB_DIR) + "/lib" + r.name + ".so";
     void* h = dlopen(path.c_str(), RTLD_NOW | mode);
     if (h == nullptr) _exit(2);
-    const std::string n = name;
-    if (n == "envelo") symbol<void (*)()>(h, "envelo_estimation_initialize")();
-    if (n == "burstra") symbol<void (*)()>(h, "burstra_initialize")();
-    lib[n == "synkro" ? 0 : n == "envelo" ? 1 : 2] = h;
+    if (r.initialize != nullptr) symbol<void (*)()>(h, r.initialize)();
+    handles[r.name] = h;
   }
+  for (const char* needed : {"synkro", "envelo", "burstra"}) {
+    if (handles.count(needed) == 0) _exit(5);
+  }
+  void* const lib[3] = {handles["synkro"], handles["envelo"], handles["burstra"]};
   std::vector<double> out;
   using Reduce = double (*)(const emxBuffer_real_T*);
 
@@ -103,7 +112,7 @@ void measureInChild(const std::array<const char*, 3>& order, int mode, int fd) {
   _exit(0);
 }
 
-std::vector<double> measure(const std::array<const char*, 3>& order, int mode) {
+std::vector<double> measure(const Order& order, int mode) {
   int fds[2];
   if (pipe(fds) != 0) return {};
   const pid_t pid = fork();
@@ -127,7 +136,13 @@ std::vector<double> measure(const std::array<const char*, 3>& order, int mode) {
 // Fails when a library picks up another's sum or rms, reads another's
 // non-finite constants, or depends on the load order in any other way.
 TEST(LoadOrder, EveryOrderAndBindingGivesTheSameResults) {
-  std::array<const char*, 3> order = {"burstra", "envelo", "synkro"};
+  // From the order sorted by name through every permutation of it.
+  Order order(std::size(kRegisteredLibraries));
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  const auto byName = [](std::size_t a, std::size_t b) {
+    return std::strcmp(kRegisteredLibraries[a].name, kRegisteredLibraries[b].name) < 0;
+  };
+  std::sort(order.begin(), order.end(), byName);
   const std::vector<double> first = measure(order, RTLD_LOCAL);
   ASSERT_EQ(first.size(), 2 * (8000 + 2) + 3 + 5 + 4);
   // sum, rms, b_sum, b_rms, envelo's sum of 200 ones, then the constants.
@@ -142,14 +157,13 @@ TEST(LoadOrder, EveryOrderAndBindingGivesTheSameResults) {
   do {
     for (int mode : {RTLD_LOCAL, RTLD_GLOBAL}) {
       const std::vector<double> r = measure(order, mode);
-      const std::string what = std::string(order[0]) + "," + order[1] + "," + order[2] +
-                               (mode == RTLD_GLOBAL ? " global" : " local");
+      std::string what;
+      for (const std::size_t i : order) what += std::string(kRegisteredLibraries[i].name) + ",";
+      what += mode == RTLD_GLOBAL ? " global" : " local";
       ASSERT_EQ(r.size(), first.size()) << what;
       EXPECT_EQ(std::memcmp(r.data(), first.data(), sizeof(double) * r.size()), 0) << what;
     }
-  } while (std::next_permutation(order.begin(), order.end(), [](const char* a, const char* b) {
-    return std::strcmp(a, b) < 0;
-  }));
+  } while (std::next_permutation(order.begin(), order.end(), byName));
 }
 
 }  // namespace

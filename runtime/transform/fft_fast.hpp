@@ -89,14 +89,23 @@ struct Kernels {
   void (*inverseSplit)(const PlanView&, const real_T* z, real_T* r);
 };
 
-// The kernels for this processor: AVX2 when it has it, else portable code.
+// The kernels for this processor: AVX2 where the build has them
+// (AUDIOMEAS_MAY_HAVE_AVX2, x86-64 only) and the processor runs them, else
+// portable code.
 const Kernels& kernels();
 // Tests: choose the portable kernels even where AVX2 exists.
 void forcePortable(bool on);
 
-// Kernel sets (fft_fast_generic.cpp, fft_fast_avx2.cpp).
+// Kernel sets (fast_portable.cpp, x86/fast_avx2.cpp).
 const Kernels& portableKernels();
+#ifdef AUDIOMEAS_MAY_HAVE_AVX2
 const Kernels& avx2Kernels();
+#endif
+
+// y := inverse transform of x[0 .. L-1] scaled by 1/L, interleaved, for a
+// length the fast engine takes; x == nullptr when y already holds the input
+// in bit-reversed order.
+void inverseInterleaved(const creal_T* x, int32_T L, creal_T* y);
 
 // Real part of element i of a split array.
 inline real_T splitRe(const real_T* a, int32_T i) { return a[8 * (i >> 2) + (i & 3)]; }

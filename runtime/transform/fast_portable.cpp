@@ -31,7 +31,7 @@ struct V {
 
 }  // namespace
 
-#include "fft_fast_kernel.inc"
+#include "fast_kernels.inc"
 
 }  // namespace portable
 

@@ -11,6 +11,7 @@
 #include "fft.hpp"
 #include "fft_detail.hpp"
 #include "fft_support.hpp"
+#include "fixed_transforms.hpp"
 #include "rt_nonfinite.hpp"
 #include "xcorr.hpp"
 

@@ -1,19 +1,19 @@
 // The fast transform's kernels for AVX2: four butterflies per instruction.
-// Compiled for AVX2 (never FMA: a fused multiply-add would round once where
-// the plain core rounds twice) and only called after a run-time check.
-// Everything here has internal linkage, so no AVX2 code can stand in for
-// an inline function of another translation unit.
+// The build compiles this file alone with -mavx2 -mno-fma (a fused
+// multiply-add would round once where the plain core rounds twice), on
+// x86-64 only, and defines AUDIOMEAS_MAY_HAVE_AVX2; the kernels are only
+// called after a run-time check. Everything here but avx2Kernels() has
+// internal linkage, and nothing it includes emits an inline function, so no
+// AVX2 code can stand in for an inline function of another translation unit
+// (the simd.avx2_isolated test checks the object file).
 #include <immintrin.h>
 
 #include <type_traits>
 
 #include "fft_fast.hpp"
 
-// After the includes: only the code below is compiled for AVX2.
-#ifdef __clang__
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
-#else
-#pragma GCC target("avx2")
+#ifndef __AVX2__
+#error "compile this file with -mavx2 (runtime/CMakeLists.txt)"
 #endif
 
 namespace audiomeas::detail::fast {
@@ -42,7 +42,7 @@ struct V {
 
 }  // namespace
 
-#include "fft_fast_kernel.inc"
+#include "fast_kernels.inc"
 
 }  // namespace avx2
 
@@ -52,7 +52,3 @@ const Kernels& avx2Kernels() {
 }
 
 }  // namespace audiomeas::detail::fast
-
-#ifdef __clang__
-#pragma clang attribute pop
-#endif

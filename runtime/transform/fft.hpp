@@ -44,23 +44,4 @@ void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const
 void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
                      const emxBuffer_real_T* sintab, emxBuffer_creal_T* y);
 
-// Transforms of one fixed length, 2^21, on caller storage. They read the
-// process-wide tables of 2^21 (built once, thread-safely, by the same formula
-// as generate_twiddle_tables, so with the same bits); the table builders
-// below fill their static quarter wave on every call, so calls of those must
-// not overlap.
-namespace fixed {
-inline constexpr int32_T kSignalLength = 720000, kFftLength = 2097152, kTableLength = 1048577,
-                         kLagCount = 1439999;
-
-// y := forward transform of x zero-padded to 2^21 samples.
-void fft(const real_T x[720000], creal_T y[2097152]);
-// y := inverse transform of x, scaled by 2^-21. x may equal y.
-void ifft(const creal_T x[2097152], creal_T y[2097152]);
-// costab[k] = cos(2 pi k/2^21), sintab[k] = -sin(2 pi k/2^21), k = 0 .. 2^20.
-void generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]);
-// As generate_twiddle_tables with sintab[k] = +sin(2 pi k/2^21).
-void b_generate_twiddle_tables(real_T costab[1048577], real_T sintab[1048577]);
-}  // namespace fixed
-
 }  // namespace audiomeas

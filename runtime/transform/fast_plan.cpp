@@ -92,8 +92,11 @@ PlanRef::PlanRef(int32_T L) : plan_(nullptr) {
 }
 
 const Kernels& kernels() {
+#ifdef AUDIOMEAS_MAY_HAVE_AVX2
   static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-  return hasAvx2 && !portableForced.load(std::memory_order_relaxed) ? avx2Kernels() : portableKernels();
+  if (hasAvx2 && !portableForced.load(std::memory_order_relaxed)) return avx2Kernels();
+#endif
+  return portableKernels();
 }
 
 void forcePortable(bool on) { portableForced.store(on, std::memory_order_relaxed); }

@@ -1,7 +1,0 @@
-#include "synkro_2_initialize.hpp"
-
-namespace audiomeas::synkro {
-
-void synkro_2_terminate() {}
-
-}  // namespace audiomeas::synkro
