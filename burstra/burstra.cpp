@@ -100,7 +100,15 @@ namespace detail {
 template <bool kWhole>
 FrameTally tally(const real_T* presence, const real_T* activity, const real_T* measured, int32_T frameLength,
                  int32_T frameCount, std::span<real_T> presenceLevels, std::span<real_T> activityLevels,
-                 WholeSquares* whole) {
+                 WholeSquares* whole, Report* report = nullptr) {
+  const bool details = report != nullptr && report->frameDetails;
+  if (details) {
+    for (auto* v : {&report->presenceLevel, &report->presenceSmoothed, &report->activityLevel,
+                    &report->activitySmoothed}) {
+      v->assign(static_cast<std::size_t>(frameCount), 0.0);
+    }
+    report->frameClass.assign(static_cast<std::size_t>(frameCount), Report::quiet);
+  }
   FrameTally t;
   const auto length = static_cast<real_T>(frameLength);
   real_T presenceLevel = 0.0;
@@ -126,6 +134,13 @@ FrameTally tally(const real_T* presence, const real_T* activity, const real_T* m
     }
 
     const bool present = presenceLevel > -50.0;
+    if (details) {
+      report->presenceLevel[i] = p;
+      report->presenceSmoothed[i] = presenceLevel;
+      report->activityLevel[i] = a;
+      report->activitySmoothed[i] = activityLevel;
+      report->frameClass[i] = active ? Report::active : present ? Report::noise : Report::quiet;
+    }
     if (active) {
       t.activeFrames += 1.0;
       t.activityPowerSum += r * r;
@@ -162,12 +177,13 @@ real_T finishSquares(const real_T* x, int32_T n, std::int64_t done, real_T carri
 
 void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
              const emxBuffer_real_T* measuredSignal, real_T sampleRate,
-             real_T* levelDifference, real_T* activeLevel, real_T* warningFlag) {
+             real_T* levelDifference, real_T* activeLevel, real_T* warningFlag, Report* report) {
   *warningFlag = 0.0;
   const detail::Framing f = detail::frame(presenceSignal, activitySignal, measuredSignal, sampleRate);
   detail::WholeSquares whole;
   const FrameTally t = f.count > 0 ? detail::tally<true>(presenceSignal->data, activitySignal->data,
-                                                          measuredSignal->data, f.length, f.count, {}, {}, &whole)
+                                                          measuredSignal->data, f.length, f.count, {}, {}, &whole,
+                                                          report)
                                    : FrameTally{};
   const int32_T presenceLength = emxVectorLength(presenceSignal);
   const int32_T measuredLength = emxVectorLength(measuredSignal);
@@ -191,10 +207,31 @@ void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* act
   // Comparisons with NaN are false, so a NaN level never raises the flag; a
   // call without frames always does, also where the rate makes the first
   // bound NaN.
-  if (0.05 * sampleRate / f.frameLength > t.activeFrames ||
-      t.activeFrames > 10.0 * sampleRate / f.frameLength || A > 0.0 || P > 0.0 ||
+  const real_T minFrames = 0.05 * sampleRate / f.frameLength;
+  const real_T maxFrames = 10.0 * sampleRate / f.frameLength;
+  if (minFrames > t.activeFrames || t.activeFrames > maxFrames || A > 0.0 || P > 0.0 ||
       *activeLevel > 0.0 || W > 0.0 || f.count == 0) {
     *warningFlag = 1.0;
+  }
+  if (report != nullptr) {
+    report->frameLength = f.frameLength;
+    report->frameCount = f.frameCount;
+    report->framesMeasured = f.count;
+    report->tally = t;
+    report->activityCheckLevel = A;
+    report->presenceCheckLevel = P;
+    report->activePower = S;
+    report->remainderPower = T;
+    report->remainderLevel = W;
+    report->minActiveFrames = minFrames;
+    report->maxActiveFrames = maxFrames;
+    report->tooShort = minFrames > t.activeFrames;
+    report->tooLong = t.activeFrames > maxFrames;
+    report->activityAbove0 = A > 0.0;
+    report->presenceAbove0 = P > 0.0;
+    report->activeAbove0 = *activeLevel > 0.0;
+    report->remainderAbove0 = W > 0.0;
+    report->noFrames = f.count == 0;
   }
 }
 

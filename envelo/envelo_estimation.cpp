@@ -20,10 +20,6 @@ namespace {
 constexpr real_T kReferenceActivity = -50.0;  // dB re 1.0
 constexpr real_T kRecordingMargin = 12.0;     // dB below the recording's own level
 constexpr real_T kActiveBlocks = 160.0;       // of the last 200
-constexpr real_T kMaxShift = 360000.0;        // 7.5 s
-constexpr real_T kMaxDelay = 240000.0;        // 5 s
-constexpr int32_T kPeakHalfWindow = 240000;
-constexpr real_T kMaxProminenceRatio = 0.04;
 constexpr real_T kFullScale = 32767.0;
 constexpr real_T kFloor = 1e-6;
 
@@ -52,10 +48,15 @@ constexpr SegmentLayout kFalling{1929600, 113};  // 40.2 s .. 65.1 s
 constexpr SegmentLayout kRising{3139200, 239};   // 65.4 s .. 115.5 s
 
 real_T segment_settle_time(const AlignedRecording& aligned, SegmentLayout layout,
-                           Segment segment) {
+                           Segment segment, SegmentReport* report) {
   real_T track[kRising.count];
   level_track(aligned, layout.first, layout.count, track);
-  return settle_time(track, layout.count, segment);
+  if (report != nullptr) {
+    report->first = layout.first;
+    report->count = layout.count;
+    std::copy_n(track, layout.count, report->track);
+  }
+  return settle_time(track, layout.count, segment, report);
 }
 
 }  // namespace
@@ -116,32 +117,55 @@ Peak find_peak(const real_T crossCor[kCorrelationLength]) {
 }
 
 real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
-                         const real_T crossCor[kCorrelationLength], Peak peak) {
-  if (coarseShift > kMaxShift) return 1.0;
-  if (std::fabs(totalDelay) > kMaxDelay) return 1.0;
+                         const real_T crossCor[kCorrelationLength], Peak peak, real_T* ratio) {
+  const bool earlierReject = coarseShift > kMaxShift || std::fabs(totalDelay) > kMaxDelay;
+  if (earlierReject && ratio == nullptr) return 1.0;
   // 1-based window peak +- 240,000, kept inside the correlation.
   const int32_T first = std::max(peak.index - kPeakHalfWindow, 1);
   const int32_T last = std::min(peak.index + kPeakHalfWindow, kCorrelationLength);
   const real_T windowSum = sumOf(crossCor + (first - 1), last - first + 1);
-  const real_T ratio = (windowSum - peak.value) / (2.0 * kPeakHalfWindow * peak.value);
+  const real_T r = (windowSum - peak.value) / (2.0 * kPeakHalfWindow * peak.value);
+  if (ratio != nullptr) *ratio = r;
+  if (earlierReject) return 1.0;
   // A zero or non-finite peak gives no ratio and cannot vouch for the delay.
-  return ratio <= kMaxProminenceRatio ? 0.0 : 1.0;
+  return r <= kMaxProminenceRatio ? 0.0 : 1.0;
 }
 
-Alignment align_recording(const real_T* reference, const real_T* recording) {
+Alignment align_recording(const real_T* reference, const real_T* recording, Report* report) {
   // recording[0 .. 719,999] stands for sig_tmp, the same samples moved by the
   // shift (shift_samples) are formed inside the transform's load.
-  const Onsets onsets = find_onsets(reference, recording, recording_threshold(recording));
+  const real_T threshold = recording_threshold(recording);
+  const Onsets onsets = find_onsets(reference, recording, threshold);
   const real_T shift = coarse_shift(onsets);
   // |shift| <= 240 * 2,999; past 720,000 nothing of the recording would remain.
   const real_T clamped = std::clamp(shift, -static_cast<real_T>(kSignalLength), static_cast<real_T>(kSignalLength));
   real_T* cross_cor = fixed::correlation(reference, recording, static_cast<int32_T>(clamped));
   b_abs(cross_cor, cross_cor);  // the magnitudes replace the lags in place
   const Peak peak = find_peak(cross_cor);
+  if (report != nullptr && report->correlation) report->correlation(cross_cor, kCorrelationLength, peak.index);
   const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
-  Alignment a{fineLag - shift, alignment_verdict(shift, fineLag - shift, cross_cor, peak)};
+  real_T ratio = kNoValue;
+  Alignment a{fineLag - shift, alignment_verdict(shift, fineLag - shift, cross_cor, peak,
+                                                 report != nullptr ? &ratio : nullptr)};
   // The recording must lag the reference.
   if (!(a.totalDelay > 0.0)) a.failed = 1.0;
+  if (report != nullptr) {
+    using Rejection = Report::Rejection;
+    report->referenceOnset = onsets.reference;
+    report->recordingOnset = onsets.recording;
+    report->recordingThreshold = threshold;
+    report->coarseShift = shift;
+    report->peakIndex = peak.index;
+    report->peakValue = peak.value;
+    report->fineLag = fineLag;
+    report->totalDelay = a.totalDelay;
+    report->distinctness = ratio;
+    report->rejection = shift > kMaxShift                       ? Rejection::coarseShift
+                        : std::fabs(a.totalDelay) > kMaxDelay   ? Rejection::totalDelay
+                        : !(ratio <= kMaxProminenceRatio)       ? Rejection::distinctness
+                        : !(a.totalDelay > 0.0)                 ? Rejection::notLagging
+                                                                : Rejection::none;
+  }
   return a;
 }
 
@@ -222,7 +246,7 @@ void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, 
   }
 }
 
-real_T settle_time(const real_T* track, int32_T count, Segment segment) {
+real_T settle_time(const real_T* track, int32_T count, Segment segment, SegmentReport* report) {
   if (count < kSteadyCount) return 0.0;
   const real_T* steady = track + (count - kSteadyCount);
   const real_T mean = sumOf(steady, kSteadyCount) / static_cast<real_T>(kSteadyCount);
@@ -235,18 +259,27 @@ real_T settle_time(const real_T* track, int32_T count, Segment segment) {
     if (steady[k] < lo) lo = steady[k];
   }
   const real_T threshold = segment == Segment::falling ? (hi - lo) + mean : mean - (hi - lo);
+  if (report != nullptr) {
+    report->mean = mean;
+    report->maximum = hi;
+    report->minimum = lo;
+    report->threshold = threshold;
+  }
   for (int32_T j = 0; j + 1 < count; ++j) {
     const bool settled = segment == Segment::falling
                              ? track[j] < threshold && track[j + 1] < threshold
                              : track[j] > threshold && track[j + 1] > threshold;
-    if (settled) return static_cast<real_T>((j + 1) * kWindowHop) / kSampleRate;
+    if (settled) {
+      if (report != nullptr) report->settledPair = j;
+      return static_cast<real_T>((j + 1) * kWindowHop) / kSampleRate;
+    }
   }
   return 0.0;
 }
 
 void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
                        real_T /*unused1*/, real_T /*unused2*/, real_T* riseSettleTime,
-                       real_T* fallSettleTime, real_T* alignmentFailed) {
+                       real_T* fallSettleTime, real_T* alignmentFailed, Report* report) {
   // Written in this order (a found time last), so that a host passing one
   // address twice sees the same value as always.
   auto write = [](real_T* out, real_T value) {
@@ -260,13 +293,17 @@ void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T
     write(alignmentFailed, 1.0);
     return;
   }
-  const Alignment a = align_recording(reference->data, recording->data);
+  const Alignment a = align_recording(reference->data, recording->data, report);
   write(alignmentFailed, a.failed);
   const AlignedRecording aligned = aligned_recording(recording->data, emxVectorLength(recording), a);
-  if (const real_T t = segment_settle_time(aligned, kFalling, Segment::falling); t != 0.0) {
+  if (const real_T t = segment_settle_time(aligned, kFalling, Segment::falling,
+                                               report != nullptr ? &report->falling : nullptr);
+      t != 0.0) {
     write(fallSettleTime, t);
   }
-  if (const real_T t = segment_settle_time(aligned, kRising, Segment::rising); t != 0.0) {
+  if (const real_T t = segment_settle_time(aligned, kRising, Segment::rising,
+                                               report != nullptr ? &report->rising : nullptr);
+      t != 0.0) {
     write(riseSettleTime, t);
   }
 }

@@ -3,17 +3,61 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 
 #include "audiomeas_types.h"
 #include "envelo_kernels.hpp"
 
 namespace audiomeas::envelo {
 
-inline constexpr int32_T kSampleRate = 48000;
+inline constexpr int32_T kSampleRate = ENVELO_SAMPLE_RATE;
 inline constexpr int32_T kBlockLength = 240;   // 5 ms
 inline constexpr int32_T kFrameLength = 241;   // a block and the next block's first sample
 inline constexpr int32_T kBlockCount = 3000;   // blocks in the aligned stretch
-inline constexpr int32_T kMinReferenceLength = 5544000;  // 115.5 s: the last analysis window ends there
+inline constexpr int32_T kMinReferenceLength = ENVELO_MIN_REFERENCE_LENGTH;  // the last analysis window ends there
+
+// The alignment verdict's limits.
+inline constexpr real_T kMaxShift = 360000.0;  // coarse shift, samples (7.5 s)
+inline constexpr real_T kMaxDelay = 240000.0;  // |total delay|, samples (5 s)
+inline constexpr int32_T kPeakHalfWindow = 240000;
+inline constexpr real_T kMaxProminenceRatio = 0.04;
+
+// ---- Reports ----
+
+inline constexpr real_T kNoValue = std::numeric_limits<real_T>::quiet_NaN();
+
+// One analysis segment as the call measured it.
+struct SegmentReport {
+  int32_T first = 0;   // reference sample where window 0 starts
+  int32_T count = 0;   // track values
+  real_T track[239];   // smoothed window levels, dB re 32767, 0.2 s apart
+  real_T mean = kNoValue, maximum = kNoValue, minimum = kNoValue;  // of the steady band
+  real_T threshold = kNoValue;
+  int32_T settledPair = -1;  // j: track values j and j + 1 settled it; -1: none
+};
+
+// What one call computed, for a host that explains its result; the exported
+// C layer passes none.
+struct Report {
+  // The first reason the alignment failed, in the order the call tests them.
+  enum class Rejection { none, shortInput, coarseShift, totalDelay, distinctness, notLagging };
+  int32_T referenceOnset = 0;  // 1-based blocks; 0: not found
+  int32_T recordingOnset = 0;
+  real_T recordingThreshold = kNoValue;  // dB re 1.0
+  real_T coarseShift = 0.0;  // samples; positive moves the recording later
+  int32_T peakIndex = 0;     // 1-based; lag 720,000 - index
+  real_T peakValue = kNoValue;
+  real_T fineLag = 0.0;
+  real_T totalDelay = 0.0;  // recording sample n + totalDelay is reference sample n
+  // Peak-prominence ratio, also formed when an earlier test rejected.
+  real_T distinctness = kNoValue;
+  Rejection rejection = Rejection::shortInput;
+  SegmentReport falling, rising;
+  // When set, sees the 1,439,999 correlation magnitudes (1-based index k is
+  // lag 720,000 - k) and the 1-based peak index before they are reused.
+  std::function<void(const real_T* magnitude, int32_T count, int32_T peakIndex)> correlation;
+};
 
 // ---- Alignment ----
 
@@ -51,8 +95,11 @@ Peak find_peak(const real_T crossCor[kCorrelationLength]);
 // magnitude exceeds 240,000, or the mean of the other magnitudes within
 // +-240,000 of the peak exceeds 4 % of it (the window is clipped to the
 // correlation, the divisor stays 480,000; an undefined ratio fails too).
+// *ratio, when given, receives the prominence ratio, formed whatever the
+// earlier tests decided.
 real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
-                         const real_T crossCor[kCorrelationLength], Peak peak);
+                         const real_T crossCor[kCorrelationLength], Peak peak,
+                         real_T* ratio = nullptr);
 
 // Total delay (recording sample n + delay is reference sample n) and the
 // failure flag, which is also set for a delay of zero or less. Reads the
@@ -61,7 +108,8 @@ struct Alignment {
   real_T totalDelay;
   real_T failed;
 };
-Alignment align_recording(const real_T* reference, const real_T* recording);
+Alignment align_recording(const real_T* reference, const real_T* recording,
+                          Report* report = nullptr);
 
 // ---- Analysis ----
 
@@ -90,10 +138,11 @@ enum class Segment { falling, rising };
 // Seconds until the first pair of consecutive track values lies strictly on
 // the steady side of the band edge ((j + 1) * 0.2 s); 0.0 when none does or
 // the track is shorter than the steady band.
-real_T settle_time(const real_T* track, int32_T count, Segment segment);
+real_T settle_time(const real_T* track, int32_T count, Segment segment,
+                   SegmentReport* report = nullptr);
 
 void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
                        real_T unused1, real_T unused2, real_T* riseSettleTime,
-                       real_T* fallSettleTime, real_T* alignmentFailed);
+                       real_T* fallSettleTime, real_T* alignmentFailed, Report* report = nullptr);
 
 }  // namespace audiomeas::envelo

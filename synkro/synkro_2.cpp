@@ -59,7 +59,8 @@ inline int64_t blockLengthOf(real_T sampleRate) {
 }  // namespace detail
 
 void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* paddedRecording,
-                 real_T sampleRate, emxBuffer_real_T* shiftedRecording, real_T* coarseFailed) {
+                 real_T sampleRate, emxBuffer_real_T* shiftedRecording, real_T* coarseFailed,
+                 Report* report) {
   const int64_t n = emxVectorLength(reference);
   const int32_T recordingLength = emxVectorLength(paddedRecording);
   const int64_t m = recordingLength;
@@ -94,11 +95,19 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
               shiftedRecording->data + first);
   }
   *coarseFailed = d > 0.5 * static_cast<real_T>(m) ? 1.0 : 0.0;
+  if (report != nullptr) {
+    report->blockLength = static_cast<real_T>(blockLength);
+    report->referenceOnset = ref.onset;
+    report->recordingOnset = rec.onset;
+    report->recordingThreshold = recordingThreshold;
+    report->coarseShift = d;
+    report->shiftLimit = 0.5 * static_cast<real_T>(m);
+  }
 }
 
 void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
               real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
-              real_T* alignmentFailed) {
+              real_T* alignmentFailed, Report* report) {
   const int32_T n = emxVectorLength(reference);
   const int32_T m = emxVectorLength(recording);
 
@@ -124,7 +133,8 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   std::fill_n(paddedRecording.get()->data + kept, n - kept, 0.0);
 
   real_T coarseFailed = 0.0;
-  crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording.get(), &coarseFailed);
+  crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording.get(), &coarseFailed,
+              report);
   if (shiftedRecording.get()->size[0] != n) return;
   const real_T* shifted = shiftedRecording.get()->data;
 
@@ -144,6 +154,7 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
     if (magnitude[k] > magnitude[peak]) peak = k;
   }
   const real_T peakValue = magnitude[peak];
+  if (report != nullptr && report->correlation) report->correlation(magnitude, lagCount, peak + 1);
 
   // Positive when the recording comes later than the reference.
   const int64_t lag = n - (peak + 1);
@@ -156,22 +167,36 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
     }
   }
 
-  if (!outputReady || coarseFailed > 0.0 ||
-      std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0) {
-    *alignmentFailed = 1.0;
-    return;
-  }
+  using Rejection = Report::Rejection;
+  Rejection rejection = !outputReady                                              ? Rejection::noOutput
+                        : coarseFailed > 0.0                                      ? Rejection::coarseShift
+                        : std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0 ? Rejection::fineLag
+                                                                                  : Rejection::none;
   // Peak distinctness: the window's magnitudes beside the peak (summed in
   // place, left to right as combineVectorElements does), over the peak times
   // floor(2m/3). The window is clipped to the correlation; the divisor stays.
   // A NaN ratio does not reject.
-  const int64_t halfWidth = m / 3;
-  const int64_t lo = std::max<int64_t>(0, peak - halfWidth);
-  const int64_t hi = std::min<int64_t>(lagCount - 1, peak + halfWidth);
-  const real_T windowSum = sumOf(magnitude + lo, static_cast<int32_T>(hi - lo + 1));
-  const auto divisor = static_cast<real_T>(2 * static_cast<int64_t>(m) / 3);
-  const real_T ratio = (windowSum - peakValue) / (divisor * peakValue);
-  *alignmentFailed = ratio > 0.04 ? 1.0 : 0.0;
+  real_T ratio = rtNaN;
+  if (rejection == Rejection::none || report != nullptr) {
+    const int64_t halfWidth = m / 3;
+    const int64_t lo = std::max<int64_t>(0, peak - halfWidth);
+    const int64_t hi = std::min<int64_t>(lagCount - 1, peak + halfWidth);
+    const real_T windowSum = sumOf(magnitude + lo, static_cast<int32_T>(hi - lo + 1));
+    const auto divisor = static_cast<real_T>(2 * static_cast<int64_t>(m) / 3);
+    ratio = (windowSum - peakValue) / (divisor * peakValue);
+    if (rejection == Rejection::none && ratio > kMaxDistinctness) {
+      rejection = Rejection::distinctness;
+    }
+  }
+  *alignmentFailed = rejection == Rejection::none ? 0.0 : 1.0;
+  if (report != nullptr) {
+    report->lagLimit = static_cast<real_T>(m) / 3.0;
+    report->peakIndex = peak + 1;
+    report->peakValue = peakValue;
+    report->fineLag = *fineLag;
+    report->distinctness = ratio;
+    report->rejection = rejection;
+  }
 }
 
 }  // namespace audiomeas::synkro

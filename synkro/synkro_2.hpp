@@ -2,9 +2,41 @@
 // exported synkro_2.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <limits>
+
 #include "audiomeas_types.h"
 
 namespace audiomeas::synkro {
+
+// What one call computed, for a host that explains its result; the exported
+// C layer passes none. Each number is the one the call itself used.
+// A peak-distinctness ratio above this rejects the match.
+inline constexpr real_T kMaxDistinctness = 0.04;
+
+struct Report {
+  // Which verdict test rejected the match, in the order they are tried.
+  enum class Rejection { none, noOutput, coarseShift, fineLag, distinctness };
+
+  real_T blockLength = 0.0;     // samples per 5 ms block; 0: no coarse stage
+  real_T referenceOnset = 0.0;  // 1-based blocks; 0: not found
+  real_T recordingOnset = 0.0;
+  real_T recordingThreshold = std::numeric_limits<real_T>::quiet_NaN();  // dB re 1.0
+  real_T coarseShift = 0.0;  // samples; positive delays the recording
+  real_T shiftLimit = 0.0;   // the coarse shift rejects above this (half the length)
+  real_T lagLimit = 0.0;     // |fine lag| rejects above this (a third of the recording)
+  std::int64_t peakIndex = 0;  // 1-based correlation index; lag n - index
+  real_T peakValue = std::numeric_limits<real_T>::quiet_NaN();
+  real_T fineLag = 0.0;
+  // Peak-distinctness ratio, also formed when an earlier test rejected.
+  real_T distinctness = std::numeric_limits<real_T>::quiet_NaN();
+  Rejection rejection = Rejection::noOutput;
+  // When set, sees the 2n - 1 correlation magnitudes (1-based index k is
+  // lag n - k) and the 1-based peak index before they are freed.
+  std::function<void(const real_T* magnitude, std::int64_t count, std::int64_t peakIndex)>
+      correlation;
+};
 
 // Moves paddedRecording by whole 5 ms blocks so that its onset of sustained
 // activity meets the reference's.
@@ -26,11 +58,12 @@ namespace audiomeas::synkro {
 // blocks give no onset: an unmoved copy and 0.0. Should shiftedRecording not
 // be growable, it is left empty and *coarseFailed is 1.0.
 void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* paddedRecording,
-                 real_T sampleRate, emxBuffer_real_T* shiftedRecording, real_T* coarseFailed);
+                 real_T sampleRate, emxBuffer_real_T* shiftedRecording, real_T* coarseFailed,
+                 Report* report = nullptr);
 
 // The exported synkro_2 (see synkro_2.h for the contract).
 void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
               real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
-              real_T* alignmentFailed);
+              real_T* alignmentFailed, Report* report = nullptr);
 
 }  // namespace audiomeas::synkro

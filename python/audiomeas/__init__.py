@@ -1,40 +1,29 @@
-"""Audio measurements over the synkro, envelo and burstra shared libraries.
+"""Audio measurements over the synkro, envelo and burstra libraries, through
+the project's host layer (libaudiomeas).
 
-    align(reference, recording, sample_rate)         -> AlignResult
-    attack_release(reference, recording)             -> AttackReleaseResult
-    transient_snr(presence, activity, measured, fs)  -> TransientSnrResult
+    align(reference, recording, sample_rate)         -> AlignReport
+    attack_release(reference, recording)             -> AttackReleaseReport
+    transient_snr(presence, activity, measured, fs)  -> TransientSnrReport
 
-Signals are any 1-D array-likes of real samples. Bad arguments raise
-ValueError or TypeError naming the argument; a library that cannot be found
-raises OSError naming the folders searched (set AUDIOMEAS_LIB_DIR to choose
-one). Figures are in audiomeas.plot (matplotlib), file reading in
-audiomeas.io (soundfile); neither is imported here.
+Signals are any 1-D array-likes of real samples. Reports are frozen
+dataclasses with the same field names and values as the JSON of the
+audiomeas tool (README, "Reports"). Bad arguments raise ValueError or
+TypeError naming the argument; a library that cannot be found raises OSError
+naming the folders searched (set AUDIOMEAS_LIB_DIR to choose one). Figures
+are in audiomeas.plot (matplotlib), file reading in audiomeas.io (soundfile);
+neither is imported here.
 """
 
-from ._measure import (
-    AlignResult,
-    AttackReleaseResult,
-    TransientSnrResult,
-    align,
-    attack_release,
-    transient_snr,
-)
+from ._measure import align, attack_release, transient_snr
 
 __version__ = "1.0.0"
 
-__all__ = [
-    "align",
-    "attack_release",
-    "transient_snr",
-    "AlignResult",
-    "AttackReleaseResult",
-    "TransientSnrResult",
-]
+__all__ = ["align", "attack_release", "transient_snr"]
 
 
 def __getattr__(name):
-    # audiomeas.plot and audiomeas.io load matplotlib / soundfile on first use.
-    if name in ("plot", "io"):
+    # Submodules that load matplotlib, soundfile or dask on first use.
+    if name in ("plot", "io", "generate", "batch"):
         import importlib
 
         return importlib.import_module(f".{name}", __name__)

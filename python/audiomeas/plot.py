@@ -1,8 +1,10 @@
-"""Figures of the alignment and transient measurements (needs matplotlib).
+"""Figures drawn from measurement reports (needs matplotlib).
 
-Each function returns a ``matplotlib.figure.Figure`` built without pyplot, so
+Each function takes the report of a measurement (made with details, the
+default) and returns a ``matplotlib.figure.Figure`` built without pyplot, so
 it works on any backend and keeps no global figure list; save it with
-``fig.savefig("x.png")`` or show it in a notebook.
+``fig.savefig("x.png")``. Nothing here recomputes a measurement: every line
+drawn is a number the host layer reported.
 """
 
 from __future__ import annotations
@@ -16,10 +18,9 @@ except ImportError as exc:  # pragma: no cover - depends on the machine
         "audiomeas.plot needs matplotlib (Debian package python3-matplotlib)"
     ) from exc
 
-from ._frames import TransientFrames, transient_frames
-from ._measure import AlignResult, TransientSnrResult, align, as_rate, as_signal, transient_snr
+from ._measure import as_rate, as_signal
 
-__all__ = ["alignment", "transient", "transient_frames", "TransientFrames"]
+__all__ = ["alignment", "attack_release", "delay_over_time", "transient"]
 
 _MAX_POINTS = 20000
 
@@ -37,35 +38,123 @@ def _trace(ax, x: np.ndarray, fs: float, **style) -> None:
     ax.fill_between(t, padded.min(axis=1), padded.max(axis=1), linewidth=0.0, **style)
 
 
-def alignment(reference, recording, sample_rate, result: AlignResult | None = None) -> Figure:
-    """Reference, recording and aligned recording over time, lag annotated.
+def _verdict(report, flag: str) -> tuple[str, str]:
+    if getattr(report, flag):
+        return f"FLAGGED: {report.reason}", "C3"
+    return "accepted", "black"
 
-    ``result`` is the :func:`audiomeas.align` result of these signals; it is
-    computed when not given.
-    """
+
+def _correlation(ax, report, title: str) -> None:
+    c = report.correlation
+    if c is None:
+        ax.text(0.5, 0.5, "no correlation in the report (details=False)", ha="center",
+                transform=ax.transAxes)
+        return
+    ax.plot(c.lag_samples, c.magnitude, linewidth=0.8, color="C0", label="magnitude (bin maxima)")
+    lo, hi = c.window_lag_samples
+    ax.axvspan(lo, hi, color="0.5", alpha=0.1, linewidth=0.0, label="distinctness window")
+    ax.axvline(report.fine_lag_samples, color="C3", linewidth=1.0, linestyle="--",
+               label=f"peak: fine lag {report.fine_lag_samples:.0f}")
+    ax.set_xlabel("fine lag (samples)")
+    ax.set_ylabel("|correlation|")
+    ax.set_title(title, loc="left", fontsize="medium")
+    ax.legend(loc="upper right", fontsize="small")
+
+
+def alignment(reference, recording, sample_rate, report) -> Figure:
+    """Reference, recording and aligned recording over time, and the
+    correlation magnitude around the peak with the distinctness window.
+    ``report`` is :func:`audiomeas.align`'s report of these signals."""
     ref = as_signal(reference, "reference")
     rec = as_signal(recording, "recording")
     fs = as_rate(sample_rate)
-    if result is None:
-        result = align(ref, rec, fs)
-    fig = Figure(figsize=(9, 6), layout="constrained")
-    axes = fig.subplots(3, 1, sharex=True)
+    fig = Figure(figsize=(9, 8), layout="constrained")
+    axes = fig.subplots(4, 1)
     for ax, sig, title, colour in (
         (axes[0], ref, "reference", "C0"),
         (axes[1], rec, "recording", "C1"),
-        (axes[2], result.aligned, "aligned recording", "C2"),
+        (axes[2], report.aligned, "aligned recording", "C2"),
     ):
         _trace(ax, sig, fs, color=colour)
         ax.set_ylabel("amplitude")
+        ax.set_xlabel("time (s)")
         ax.set_title(title, loc="left", fontsize="medium")
-    axes[2].set_xlabel("time (s)")
-    verdict = "match rejected" if result.failed else "match accepted"
-    axes[2].annotate(
-        f"fine lag {result.fine_lag} samples ({1000.0 * result.fine_lag / fs:.3f} ms), {verdict}",
-        xy=(0.99, 0.95), xycoords="axes fraction", ha="right", va="top",
-        color="C3" if result.failed else "black",
-        bbox=dict(boxstyle="round", fc="white", alpha=0.8),
-    )
+    verdict, colour = _verdict(report, "alignment_failed")
+    fig.suptitle(f"total delay {report.total_delay_samples:.0f} samples "
+                 f"({report.total_delay_ms:.3f} ms); {verdict}\n{_match(report.match)}",
+                 color=colour, fontsize="medium")
+    _correlation(axes[3], report, "cross-correlation around the peak")
+    return fig
+
+
+def _match(m) -> str:
+    """The host's opinion on a match, in one line."""
+    polarity = ", polarity inverted" if m.polarity == "inverted" else ""
+    if m.coefficient is None:
+        return f"match: {m.opinion}{polarity}"
+    return (f"match: {m.opinion}{polarity} (coefficient {m.coefficient:.4f}, "
+            f"residual {m.residual_db:.1f} dB)")
+
+
+def delay_over_time(report) -> Figure:
+    """The delay measured in windows across the overlap, with the line of the
+    drift through the start and end windows. ``report`` is
+    :func:`audiomeas.align`'s report."""
+    d = report.drift
+    fig = Figure(figsize=(9, 4.5), layout="constrained")
+    ax = fig.subplots()
+    ax.set_xlabel("window centre on the reference (s)")
+    ax.set_ylabel("delay (samples)")
+    if d.drift_ppm is None:
+        ax.text(0.5, 0.5, f"drift not measured: {d.reason}", ha="center", transform=ax.transAxes,
+                wrap=True)
+        return fig
+    s = d.series
+    ax.plot(s.centre_s, s.delay_samples, "o", color="C0",
+            label=f"delay per {d.window_s:.1f} s window")
+    ends = np.array([d.start.centre_s, d.end.centre_s])
+    ax.plot(ends, [d.start.delay_samples, d.end.delay_samples], "-", color="C3", linewidth=1.0,
+            label=f"drift {d.drift_ppm:.1f} ppm (start and end windows)")
+    if report.sub_sample_delay_samples is not None:
+        ax.axhline(report.sub_sample_delay_samples, color="0.5", linestyle="--", linewidth=0.8,
+                   label=f"sub-sample delay {report.sub_sample_delay_samples:.3f}")
+    flag = f"FLAGGED: above {d.limit_ppm:g} ppm" if d.flagged else f"within {d.limit_ppm:g} ppm"
+    ax.set_title(f"delay over time: drift {d.drift_ppm:.1f} ppm, {flag}", loc="left",
+                 fontsize="medium", color="C3" if d.flagged else "black")
+    ax.legend(loc="best", fontsize="small")
+    return fig
+
+
+def attack_release(report) -> Figure:
+    """Both smoothed level tracks with their steady bands and the settle
+    points. ``report`` is :func:`audiomeas.attack_release`'s report."""
+    fig = Figure(figsize=(9, 6), layout="constrained")
+    axes = fig.subplots(2, 1)
+    for ax, name in ((axes[0], "attack"), (axes[1], "release")):
+        seg = getattr(report, name)
+        settle = getattr(report, f"{name}_settle_time_s")
+        track = seg.track_db if seg.track_db is not None else np.empty(0)
+        t = seg.first_window_s + report.settle_step_s * np.arange(track.size)
+        ax.plot(t, track, marker=".", markersize=3, linewidth=0.8, label="smoothed level")
+        band = seg.steady_band
+        steady_from = t[-51] if t.size >= 51 else seg.first_window_s
+        ax.axhspan(band.minimum_db, band.maximum_db, xmin=0, xmax=1, color="C2", alpha=0.15,
+                   label="steady band (last 51 values)")
+        ax.axhline(band.threshold_db, color="C3", linestyle="--", linewidth=1.0,
+                   label=f"threshold {band.threshold_db:.2f} dB")
+        ax.axvline(steady_from, color="0.5", linewidth=0.8)
+        if seg.settled_pair is not None:
+            j = int(seg.settled_pair[0])
+            ax.plot(t[j:j + 2], track[j:j + 2], "o", color="C3",
+                    label=f"settled: {settle:.1f} s")
+        ax.set_title(f"{name} ({seg.level_change} segment): settle time "
+                     f"{'none found' if settle is None else f'{settle:.1f} s'}",
+                     loc="left", fontsize="medium")
+        ax.set_xlabel("window start on the test signal (s)")
+        ax.set_ylabel("level (dB re 32767)")
+        ax.legend(loc="lower right", fontsize="small")
+    verdict, colour = _verdict(report, "alignment_failed")
+    fig.suptitle(f"alignment {verdict}", color=colour, fontsize="medium")
     return fig
 
 
@@ -75,39 +164,31 @@ def _spans(mask: np.ndarray):
     return zip(np.flatnonzero(edges == 1), np.flatnonzero(edges == -1))
 
 
-def transient(presence, activity, measured, sample_rate,
-              result: TransientSnrResult | None = None) -> Figure:
-    """Frame levels of the three signals, active and noise frames marked.
-
-    ``result`` is the :func:`audiomeas.transient_snr` result of these signals;
-    it is computed when not given.
-    """
-    fs = as_rate(sample_rate)
-    if result is None:
-        result = transient_snr(presence, activity, measured, fs)
-    frames = transient_frames(presence, activity, measured, fs)
-    step = frames.times[1] - frames.times[0] if frames.times.size > 1 else 0.005
+def transient(report) -> Figure:
+    """Smoothed frame levels of the presence and activity signals with the
+    frames the library classified as active and as noise.
+    ``report`` is :func:`audiomeas.transient_snr`'s report."""
+    fr = report.frames
+    if fr is None:
+        raise ValueError("the report has no frames: measure with details=True")
+    step = report.frame_length_samples / report.sample_rate
+    times = np.arange(fr.presence_smoothed_db.size) * step
+    classes = list(fr.frame_classes)
     fig = Figure(figsize=(9, 4.5), layout="constrained")
     ax = fig.subplots()
-    for first, end in _spans(frames.active):
-        ax.axvspan(frames.times[first], frames.times[end - 1] + step, color="C2", alpha=0.15,
-                   linewidth=0.0)
-    for first, end in _spans(frames.noise):
-        ax.axvspan(frames.times[first], frames.times[end - 1] + step, color="0.5", alpha=0.12,
-                   linewidth=0.0)
-    ax.step(frames.times, frames.presence_level, where="post", label="presence (smoothed)")
-    ax.step(frames.times, frames.activity_level, where="post", label="activity (smoothed)")
-    ax.step(frames.times, frames.measured_level, where="post", label="measured")
-    ax.axhline(result.active_level, color="black", linestyle="--", linewidth=1.0,
-               label=f"active level {result.active_level:.2f} dB")
-    # Proxy entries for the shaded frame classes.
-    ax.fill_between([], [], color="C2", alpha=0.15, label="active frames")
-    ax.fill_between([], [], color="0.5", alpha=0.12, label="noise frames")
+    for name, colour, alpha in (("active", "C2", 0.15), ("noise", "0.5", 0.12)):
+        for first, end in _spans(fr.frame_class == classes.index(name)):
+            ax.axvspan(times[first], times[end - 1] + step, color=colour, alpha=alpha, linewidth=0.0)
+        ax.fill_between([], [], color=colour, alpha=alpha, label=f"{name} frames")
+    ax.step(times, fr.presence_smoothed_db, where="post", label="presence (smoothed)")
+    ax.step(times, fr.activity_smoothed_db, where="post", label="activity (smoothed)")
+    ax.axhline(report.active_level_db, color="black", linestyle="--", linewidth=1.0,
+               label=f"active level {report.active_level_db:.2f} dB")
     ax.set_xlabel("time (s)")
     ax.set_ylabel("level (dB re 32767)")
-    title = f"level difference {result.level_difference:.2f} dB"
-    if result.warning:
-        title += "  (warning)"
+    title = f"level difference {report.level_difference_db:.2f} dB"
+    if report.warning:
+        title += f"  (warning: {', '.join(report.warnings_fired)})"
     ax.set_title(title, loc="left", fontsize="medium")
     ax.legend(loc="lower right", fontsize="small")
     return fig

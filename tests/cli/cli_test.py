@@ -6,9 +6,13 @@ Usage: cli_test.py TOOL SIGNALS_DIR WORK_DIR GROUP
                 the subcommands on the saved files
   GROUP errors  error cases, exit codes, channel choice, JSON (own small files)
   GROUP batch   a batch killed halfway and resumed (needs SIGNALS_DIR)
+  GROUP reports real speech at known delays, the reason for every flag,
+                non-finite and too short inputs (needs SIGNALS_DIR)
 Standard library only.
 """
+import array
 import json
+import math
 import os
 import pty
 import random
@@ -39,6 +43,18 @@ def write_wav(path, channels, rate=48000):
         w.setsampwidth(2)
         w.setframerate(rate)
         w.writeframes(frames)
+
+
+def write_float_wav(path, channels, rate=48000):
+    """channels: list of equally long lists of floats (full scale 1.0), as
+    32-bit IEEE float WAV, which the wave module cannot write."""
+    data = b"".join(struct.pack("<%df" % len(channels), *f) for f in zip(*channels))
+    k = len(channels)
+    fmt = struct.pack("<HHIIHH", 3, k, rate, rate * 4 * k, 4 * k, 32)
+    with open(path, "wb") as fh:
+        fh.write(b"RIFF" + struct.pack("<I", 4 + 8 + len(fmt) + 8 + len(data)) + b"WAVE")
+        fh.write(b"fmt " + struct.pack("<I", len(fmt)) + fmt)
+        fh.write(b"data" + struct.pack("<I", len(data)) + data)
 
 
 def read_wav(path):
@@ -77,12 +93,12 @@ class DemoTest(unittest.TestCase):
         self.assertLess(a["measured"]["residual_db"], -40.0)
 
         e = self.demo["attack_release"]
-        for key in ("rise_settle_time_s", "fall_settle_time_s"):
+        for key in ("release_settle_time_s", "attack_settle_time_s"):
             self.assertGreater(e["truth"][key], 0.0)
             self.assertLessEqual(abs(e["measured"][key] - e["truth"][key]), 0.2 + 1e-9, key)
         self.assertFalse(e["measured"]["alignment_failed"])
         # A slower release settles later than a faster attack.
-        self.assertGreater(e["truth"]["rise_settle_time_s"], e["truth"]["fall_settle_time_s"])
+        self.assertGreater(e["truth"]["release_settle_time_s"], e["truth"]["attack_settle_time_s"])
 
         t = self.demo["transient_snr"]
         for key in ("active_level_db", "level_difference_db"):
@@ -96,8 +112,11 @@ class DemoTest(unittest.TestCase):
                     signal_path("align_recording.wav"), "--json")
         self.assertEqual(align.returncode, OK, align.stderr)
         j = json.loads(align.stdout)
+        truth = self.demo["align"]["truth"]
         self.assertEqual(j["fine_lag_samples"], self.demo["align"]["measured"]["fine_lag_samples"])
-        self.assertAlmostEqual(j["fine_lag_ms"], j["fine_lag_samples"] / 48.0)
+        self.assertEqual((j["total_delay_samples"], j["coarse_shift_samples"]),
+                         (truth["delay_samples"], truth["coarse_shift_samples"]))
+        self.assertAlmostEqual(j["total_delay_ms"], j["total_delay_samples"] / 48.0)
         self.assertFalse(j["alignment_failed"])
 
         ar = run("attack-release", signal_path("attack_release_reference.wav"),
@@ -105,8 +124,9 @@ class DemoTest(unittest.TestCase):
         self.assertEqual(ar.returncode, OK, ar.stderr)
         j = json.loads(ar.stdout)
         m = self.demo["attack_release"]["measured"]
-        self.assertEqual(j["rise_settle_time_s"], m["rise_settle_time_s"])
-        self.assertEqual(j["fall_settle_time_s"], m["fall_settle_time_s"])
+        self.assertEqual(j["release_settle_time_s"], m["release_settle_time_s"])
+        self.assertEqual(j["attack_settle_time_s"], m["attack_settle_time_s"])
+        self.assertEqual(j["total_delay_samples"], self.demo["attack_release"]["truth"]["delay_samples"])
 
         tr = run("transient-snr", signal_path("transient_presence.wav"),
                  signal_path("transient_activity.wav"), signal_path("transient_measured.wav"),
@@ -127,15 +147,19 @@ class DemoTest(unittest.TestCase):
         p = run("align", signal_path("align_reference.wav"), signal_path("align_recording.wav"),
                 "-o", out)
         self.assertEqual(p.returncode, OK, p.stderr)
-        self.assertIn("60 samples (1.250 ms)", p.stdout)
+        # The total delay comes first.
+        self.assertTrue(p.stdout.startswith("total delay      1260 samples (26.250 ms): "
+                                            "the recording comes later"), p.stdout)
         rate, aligned = read_wav(out)
         _, recording = read_wav(signal_path("align_recording.wav"))
         delay = self.demo["align"]["truth"]["delay_samples"]
         self.assertEqual(rate, 48000)
         self.assertEqual(len(aligned), len(recording))
-        # Exact: the tool writes back the 16-bit values it read.
+        # Exact: the tool writes back the 16-bit values it read; zeros only
+        # past the recording's end.
         self.assertEqual(aligned[:len(aligned) - delay], recording[delay:])
         self.assertEqual(set(aligned[len(aligned) - delay:]), {0})
+        self.assertEqual(len(recording), len(aligned))
 
 
 class ErrorTest(unittest.TestCase):
@@ -200,11 +224,11 @@ class ErrorTest(unittest.TestCase):
             (["align", f["ref.wav"], f["rec44k.wav"], "-o", out],
              f["rec44k.wav"] + ": sample rate 44100 Hz differs from 48000 Hz of " + f["ref.wav"]),
             (["attack-release", f["ref44k.wav"], f["rec44k.wav"]],
-             f["ref44k.wav"] + ": sample rate 44100 Hz; attack-release needs 48000 Hz"),
+             f["ref44k.wav"] + ": 44100 Hz; attack-release works at 48000 Hz only"),
             (["attack-release", f["ref.wav"], f["rec44k.wav"]], "differs from 48000 Hz"),
             (["attack-release", f["ref.wav"], f["rec.wav"]],
-             f["ref.wav"] + ": too short: 96000 samples (2.000 s); attack-release (reference) "
-             "needs at least 5544000 samples (115.500 s)"),
+             f["ref.wav"] + ": too short: 96000 samples (2.000 s); the attack/release test "
+             "signal needs at least 5544000 samples (115.500 s)"),
             (["transient-snr", f["ref.wav"], f["short.wav"], f["rec.wav"]],
              f["short.wav"] + ": too short: 1000 samples (0.021 s)", "96000 samples (2.000 s)"),
             (["transient-snr", f["ref.wav"], f["rec.wav"], f["ref44k.wav"]], "differs"),
@@ -244,10 +268,10 @@ class ErrorTest(unittest.TestCase):
         # Channel 2 of the stereo file is the recording, 37 samples late.
         p = run("align", f["ref.wav"], f["stereo.wav"], "--channel", "2", "--json")
         self.assertEqual(p.returncode, OK, p.stderr)
-        self.assertEqual(json.loads(p.stdout)["fine_lag_samples"], 37)
+        self.assertEqual(json.loads(p.stdout)["total_delay_samples"], 37)
         # A mono file is its one channel, whatever --channel picks elsewhere.
         p = run("align", f["ref.wav"], f["rec.wav"], "--channel", "2", "--json")
-        self.assertEqual(json.loads(p.stdout)["fine_lag_samples"], 37)
+        self.assertEqual(json.loads(p.stdout)["total_delay_samples"], 37)
         # Channel 1 is silent: the library rejects the match; the tool still
         # reports (and writes) it, with the flag's exit code.
         out = os.path.join(self.dir, "flagged.wav")
@@ -257,13 +281,16 @@ class ErrorTest(unittest.TestCase):
         self.assertTrue(os.path.exists(out))
         p = run("align", f["ref.wav"], f["silent.wav"])
         self.assertEqual(p.returncode, FLAGGED)
-        self.assertIn("ALIGNMENT FAILED", p.stdout)
-        # No activity at all: burstra's warning, floor level.
+        self.assertIn("FLAGGED", p.stdout)
+        self.assertIn("reason ", p.stdout)
+        # No activity at all: burstra's warning, floor level, and why.
         p = run("transient-snr", f["ref.wav"], f["silent.wav"], f["rec.wav"], "--json")
         self.assertEqual(p.returncode, FLAGGED, p.stderr)
         j = json.loads(p.stdout)
-        self.assertTrue(j["warning"])
+        self.assertEqual((j["warning"], j["warnings_fired"]), (True, ["active_too_short"]))
         self.assertEqual(j["active_level_db"], -120.0)
+        p = run("transient-snr", f["ref.wav"], f["silent.wav"], f["rec.wav"])
+        self.assertIn("reason           active_too_short: ", p.stdout)
 
     def test_help_documents_scales_and_exit_codes(self):
         p = run("--help")
@@ -411,10 +438,142 @@ class BatchTest(unittest.TestCase):
         self.assertIn("manifest.csv:1: transient-snr takes 3 files, the row gives 2", q.stderr)
 
 
+ALSA = "/usr/share/sounds/alsa"
+SPEECH_CLIPS = ("Front_Center", "Front_Left", "Front_Right", "Rear_Center", "Rear_Left",
+                "Rear_Right", "Side_Left", "Side_Right")
+
+
+def speech(level_db):
+    """Real speech (Debian's alsa-utils clips joined, 0.5 s of silence at each
+    end) as 16-bit integers at level_db dBFS RMS; None without the clips."""
+    x = [0] * 24000
+    for name in SPEECH_CLIPS:
+        path = os.path.join(ALSA, name + ".wav")
+        if not os.path.exists(path):
+            return None
+        with wave.open(path, "rb") as w:
+            x.extend(array.array("h", w.readframes(w.getnframes())))
+    x.extend([0] * 24000)
+    gain = 32768.0 * 10.0 ** (level_db / 20.0) / math.sqrt(sum(v * v for v in x) / len(x))
+    return [round(v * gain) for v in x]
+
+
+def wav_head(path, frames):
+    """The first frames of a 16-bit mono file, as the same format."""
+    with wave.open(path, "rb") as w:
+        return array.array("h", w.readframes(frames))
+
+
+class ReportTest(unittest.TestCase):
+    """What a user reads: the total delay on real speech, the aligned file,
+    and for every raised flag the test that failed; non-finite and too short
+    inputs refused with where they fail."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = os.path.join(WORK, "reports")
+        shutil.rmtree(cls.dir, ignore_errors=True)
+        os.makedirs(cls.dir)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def run_json(self, *args, code=OK):
+        p = run(*args, "--json")
+        self.assertEqual(p.returncode, code, (args, p.stderr))
+        return json.loads(p.stdout)
+
+    def test_speech_total_delay_and_aligned_file(self):
+        for level in (-22, -50):
+            ref = speech(level)
+            if ref is None:
+                self.skipTest("no speech clips in %s (Debian package alsa-utils)" % ALSA)
+            write_wav(self.path("ref.wav"), [ref])
+            for delay in (0, 1260):
+                with self.subTest(level=level, delay=delay):
+                    rec = self.path("ref.wav")  # delay 0: the file against itself
+                    if delay:
+                        rec = self.path("late.wav")
+                        write_wav(rec, [[0] * delay + ref])
+                    out = self.path("aligned.wav")
+                    j = self.run_json("align", self.path("ref.wav"), rec, "-o", out)
+                    self.assertEqual((j["total_delay_samples"], j["alignment_failed"]),
+                                     (delay, False))
+                    # Every recording sample is kept: the speech comes back whole.
+                    self.assertEqual(read_wav(out)[1], ref)
+
+    def test_each_flag_names_its_test(self):
+        rnd = random.Random(3)
+        noise = [rnd.randint(-3000, 3000) for _ in range(96000)]
+        write_wav(self.path("noise.wav"), [noise])
+        write_wav(self.path("late_start.wav"), [[0] * 52800 + noise[52800:]])
+        write_wav(self.path("noise100.wav"), [noise[:3000]], 100)
+        write_wav(self.path("cut100.wav"), [noise[1500:2400]], 100)
+        write_wav(self.path("other.wav"), [[rnd.randint(-3000, 3000) for _ in range(96000)]])
+        ar_ref = signal_path("attack_release_reference.wav")
+        # The stimulus backwards: the same levels, unrelated noise.
+        backwards = wav_head(ar_ref, 5544000)
+        backwards.reverse()
+        write_wav(self.path("backwards.wav"), [backwards])
+        cases = [
+            # (arguments, failed test, words of the reason line)
+            (["align", self.path("late_start.wav"), self.path("noise.wav")], "coarse_shift",
+             "the coarse shift of 52800 samples exceeds half"),
+            # 100 Hz: no coarse stage, the fine lag does it all.
+            (["align", self.path("noise100.wav"), self.path("cut100.wav")], "fine_lag",
+             "the fine lag of -1500 samples exceeds a third"),
+            (["align", self.path("noise.wav"), self.path("other.wav")], "peak_distinctness",
+             "not distinct"),
+            (["attack-release", ar_ref, ar_ref, "--pad", "0"], "recording_lags",
+             "does not lag the test signal"),
+            (["attack-release", ar_ref, self.path("backwards.wav")], "peak_distinctness",
+             "not distinct"),
+        ]
+        rear_left = os.path.join(ALSA, "Rear_Left.wav")
+        if os.path.exists(rear_left):  # real speech against itself
+            cases.append((["align", rear_left, rear_left], "peak_distinctness", "not distinct"))
+        for args, failed_test, words in cases:
+            with self.subTest(args=args):
+                j = self.run_json(*args, code=FLAGGED)
+                self.assertEqual((j["alignment_failed"], j["failed_test"]), (True, failed_test))
+                self.assertIn(words, j["reason"])
+                failed = [t for t in j["tests"] if t["test"] == failed_test]
+                self.assertEqual([t["passed"] for t in failed], [False])
+                text = run(*args).stdout
+                self.assertIn("verdict          FLAGGED", text)
+                self.assertIn("reason           " + j["reason"], text)
+
+    def test_refusals_say_where(self):
+        ref = self.path("short_noise.wav")
+        write_wav(ref, [[random.Random(4).randint(-3000, 3000) for _ in range(9600)]])
+        rec = [0.01 * math.sin(k / 5.0) for k in range(9600)]
+        bad = list(rec)
+        bad[4321] = float("nan")
+        write_float_wav(self.path("nan.wav"), [rec, bad])
+        short = self.path("short.wav")
+        write_wav(short, [wav_head(signal_path("attack_release_recording.wav"), 50 * 48000)])
+        cases = [
+            (["align", ref, self.path("nan.wav"), "--channel", "2"],
+             self.path("nan.wav") + " (channel 2): sample 4321 (0.090021 s) is NaN"),
+            (["transient-snr", self.path("nan.wav"), self.path("nan.wav"), self.path("nan.wav"),
+              "--channel", "2"], "(channel 2): sample 4321 "),
+            # 50 s of the 115.5 s stimulus, recorded 4800 samples late.
+            (["attack-release", signal_path("attack_release_reference.wav"), short],
+             short + ": too short: 2400000 samples (50.000 s)",
+             "need at least 5548800 samples (115.600 s)"),
+        ]
+        for args, *words in cases:
+            with self.subTest(args=args):
+                p = run(*args)
+                self.assertEqual((p.returncode, p.stdout), (BAD_INPUT, ""), p.stderr)
+                for w in words:
+                    self.assertIn(w, p.stderr)
+
+
 if __name__ == "__main__":
     TOOL, SIGNALS, WORK, group = sys.argv[1:5]
     os.makedirs(WORK, exist_ok=True)
-    case = {"demo": DemoTest, "errors": ErrorTest, "batch": BatchTest}[group]
+    case = {"demo": DemoTest, "errors": ErrorTest, "batch": BatchTest, "reports": ReportTest}[group]
     suite = unittest.defaultTestLoader.loadTestsFromTestCase(case)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     sys.exit(0 if result.wasSuccessful() else 1)

@@ -75,6 +75,15 @@ class Raw:
                                     ctypes.byref(d), ctypes.byref(a), ctypes.byref(w))
         return d.value, a.value, w.value
 
+    def envelo(self, reference, recording):
+        """(rise, fall, failed) of envelo_estimation, as the library returns them."""
+        (r, kr), (c, kc) = self.column(reference), self.column(recording)
+        rise, fall, failed = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
+        self.lib("envelo").envelo_estimation(
+            ctypes.byref(r), ctypes.byref(c), ctypes.c_double(0.0), ctypes.c_double(0.0),
+            ctypes.byref(rise), ctypes.byref(fall), ctypes.byref(failed))
+        return rise.value, fall.value, failed.value
+
 
 @pytest.fixture(scope="session")
 def raw():

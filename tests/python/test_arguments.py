@@ -1,5 +1,9 @@
-"""Argument checks: readable exceptions naming the argument, before any call.
+"""Argument checks: readable exceptions naming the argument, before any
+measurement.
 
+Python type problems raise in the package before any library call; what a
+measurement cannot take (lengths, rates, non-finite samples) is refused by
+the host layer before any library code runs, as ValueError with its message.
 Fails if a bad argument reaches a library (where it would give NaN, a
 silent -120 dB or a read past an array) or if a message omits what the
 caller needs to fix it.
@@ -11,7 +15,7 @@ import numpy as np
 import pytest
 
 import audiomeas
-from audiomeas import _measure
+from audiomeas import _host, _measure
 
 OK = np.ones(480)
 REF = np.zeros(5_544_000)
@@ -22,44 +26,65 @@ def snr(presence=OK, activity=OK, measured=OK, fs=48000.0):
     return audiomeas.transient_snr(presence, activity, measured, fs)
 
 
+def with_value(x, index, value):
+    y = np.array(x, dtype=float)
+    y[index] = value
+    return y
+
+
+PY, HOST = "python", "host"
 CASES = [
-    # (call, exception, words the message must contain)
-    (lambda: audiomeas.align(np.ones((4, 2)), OK, 48000), ValueError, ["reference", "one-dimensional"]),
-    (lambda: audiomeas.align(OK, 5.0, 48000), ValueError, ["recording", "one-dimensional"]),
-    (lambda: audiomeas.align([], OK, 48000), ValueError, ["reference", "empty"]),
-    (lambda: audiomeas.align(OK, [], 48000), ValueError, ["recording", "empty"]),
-    (lambda: audiomeas.align(OK, OK, 0), ValueError, ["sample_rate", "positive"]),
-    (lambda: audiomeas.align(OK, OK, -48000), ValueError, ["sample_rate"]),
-    (lambda: audiomeas.align(OK, OK, math.nan), ValueError, ["sample_rate", "finite"]),
-    (lambda: audiomeas.align(OK, OK, math.inf), ValueError, ["sample_rate", "finite"]),
-    (lambda: audiomeas.align(OK, OK, "fast"), TypeError, ["sample_rate"]),
-    (lambda: audiomeas.align(OK + 1j, OK, 48000), TypeError, ["reference", "complex"]),
-    (lambda: audiomeas.align(OK, ["a", "b"], 48000), TypeError, ["recording"]),
-    (lambda: snr(presence=np.ones((480, 1))), ValueError, ["presence", "one-dimensional"]),
-    (lambda: snr(activity=np.ones((2, 240))), ValueError, ["activity", "one-dimensional"]),
-    (lambda: snr(measured=[[1.0]]), ValueError, ["measured", "one-dimensional"]),
-    (lambda: snr(fs=math.nan), ValueError, ["sample_rate"]),
-    (lambda: snr(fs=199.9), ValueError, ["200 Hz"]),
-    (lambda: snr(presence=np.ones(239)), ValueError, ["presence", "239 samples", "240 samples", "0.005 s"]),
-    (lambda: snr(activity=np.ones(479)), ValueError, ["activity", "479", "480"]),
-    (lambda: snr(measured=np.ones(300)), ValueError, ["measured", "300", "480"]),
-    (lambda: audiomeas.attack_release(REF[:-1], REC), ValueError,
-     ["reference", "5543999", "5544000 samples", "115.5 s"]),
-    (lambda: audiomeas.attack_release(REF, REC[:-1]), ValueError,
-     ["recording", "719999", "720000 samples", "15 s"]),
-    (lambda: audiomeas.attack_release(REF, REC, sample_rate=44100), ValueError,
-     ["sample_rate", "48000"]),
-    (lambda: audiomeas.attack_release(REF.reshape(-1, 1), REC), ValueError,
+    # (where it is refused, call, exception, words the message must contain)
+    (PY, lambda: audiomeas.align(np.ones((4, 2)), OK, 48000), ValueError, ["reference", "one-dimensional"]),
+    (PY, lambda: audiomeas.align(OK, 5.0, 48000), ValueError, ["recording", "one-dimensional"]),
+    (PY, lambda: audiomeas.align(OK, OK, "fast"), TypeError, ["sample_rate"]),
+    (PY, lambda: audiomeas.align(OK + 1j, OK, 48000), TypeError, ["reference", "complex"]),
+    (PY, lambda: audiomeas.align(OK, ["a", "b"], 48000), TypeError, ["recording"]),
+    (PY, lambda: snr(presence=np.ones((480, 1))), ValueError, ["presence", "one-dimensional"]),
+    (PY, lambda: snr(activity=np.ones((2, 240))), ValueError, ["activity", "one-dimensional"]),
+    (PY, lambda: snr(measured=[[1.0]]), ValueError, ["measured", "one-dimensional"]),
+    (PY, lambda: audiomeas.attack_release(REF.reshape(-1, 1), REC), ValueError,
      ["reference", "one-dimensional"]),
+    (HOST, lambda: audiomeas.align([], OK, 48000), ValueError, ["reference", "0 samples"]),
+    (HOST, lambda: audiomeas.align(OK, [], 48000), ValueError, ["recording", "0 samples"]),
+    (HOST, lambda: audiomeas.align(OK, OK, 0), ValueError, ["sample_rate", "positive"]),
+    (HOST, lambda: audiomeas.align(OK, OK, -48000), ValueError, ["sample_rate"]),
+    (HOST, lambda: audiomeas.align(OK, OK, math.nan), ValueError, ["sample_rate", "finite"]),
+    (HOST, lambda: audiomeas.align(OK, OK, math.inf), ValueError, ["sample_rate", "finite"]),
+    (HOST, lambda: audiomeas.align(with_value(OK, 1, math.nan), OK, 48000), ValueError,
+     ["reference", "sample 1 ", "NaN"]),
+    (HOST, lambda: audiomeas.align(OK, with_value(OK, 479, -math.inf), 48000), ValueError,
+     ["recording", "sample 479 ", "infinite"]),
+    (HOST, lambda: snr(fs=math.nan), ValueError, ["sample_rate"]),
+    (HOST, lambda: snr(fs=199.9), ValueError, ["200 Hz"]),
+    (HOST, lambda: snr(presence=np.ones(239)), ValueError,
+     ["presence", "239 samples", "240 samples", "0.005 s"]),
+    (HOST, lambda: snr(activity=np.ones(479)), ValueError, ["activity", "479", "480"]),
+    (HOST, lambda: snr(measured=np.ones(300)), ValueError, ["measured", "300", "480"]),
+    (HOST, lambda: snr(measured=with_value(OK, 7, math.nan)), ValueError, ["measured", "sample 7 ", "NaN"]),
+    (HOST, lambda: audiomeas.attack_release(REF[:-1], REC), ValueError,
+     ["reference", "5543999", "5544000 samples", "115.500 s"]),
+    # The default pad of 4800 zeros counts towards the 15 s alignment part.
+    (HOST, lambda: audiomeas.attack_release(REF, REC[:715_199]), ValueError,
+     ["recording", "715199", "715200 samples"]),
+    (HOST, lambda: audiomeas.attack_release(REF, REC[:-1], pad_samples=0), ValueError,
+     ["recording", "719999", "720000 samples", "15.000 s"]),
+    (HOST, lambda: audiomeas.attack_release(REF, REC, pad_samples=240_001), ValueError,
+     ["pad_samples", "240001"]),
+    (HOST, lambda: audiomeas.attack_release(REF, REC, sample_rate=44100), ValueError,
+     ["sample_rate", "48000"]),
+    (HOST, lambda: audiomeas.attack_release(with_value(REF, 5_000_000, math.nan), REC), ValueError,
+     ["reference", "sample 5000000 ", "NaN"]),
 ]
 
 
-@pytest.mark.parametrize("call, error, words", CASES)
-def test_bad_arguments_raise_before_any_library_call(monkeypatch, call, error, words):
-    def no_library(*args, **kwargs):
-        raise AssertionError("a library was reached with a bad argument")
+@pytest.mark.parametrize("where, call, error, words", CASES)
+def test_bad_arguments_raise_before_any_measurement(monkeypatch, where, call, error, words):
+    if where == PY:
+        def no_library(*args, **kwargs):
+            raise AssertionError("the host layer was reached with a bad argument")
 
-    monkeypatch.setattr(_measure._loader, "library", no_library)
+        monkeypatch.setattr(_host, "call", no_library)
     with pytest.raises(error) as info:
         call()
     for word in words:
@@ -79,4 +104,4 @@ def test_shortest_accepted_inputs_reach_the_library():
     # One 5 ms frame at 200 Hz is a single sample; one reference sample.
     assert audiomeas.transient_snr([1.0], [1.0], [1.0], 200.0).warning is True
     r = audiomeas.align([2.0], [3.0], 1.0)
-    assert (r.aligned.tolist(), r.fine_lag) == ([3.0], 0)
+    assert (r.aligned.tolist(), r.total_delay_samples, r.fine_lag_samples) == ([3.0], 0, 0)

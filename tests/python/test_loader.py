@@ -50,13 +50,13 @@ def test_missing_library_is_an_oserror_after_the_argument_checks(tmp_path):
         env, tmp_path)
     assert r.returncode == 0, r.stderr
     assert "ValueError: recording must be one-dimensional" in r.stdout
-    assert "OSError:" in r.stdout and "libsynkro.so" in r.stdout
+    assert "OSError:" in r.stdout and "libaudiomeas.so" in r.stdout
     assert str(tmp_path / "nowhere") in r.stdout
 
 
 def test_pip_installed_package_finds_the_libraries(tmp_path):
     pytest.importorskip("pip")
-    lib_dir = _loader.locate("synkro").parent
+    lib_dir = _loader.locate("audiomeas").parent
     source = tmp_path / "src"
     shutil.copytree(CHECKOUT / "python", source,
                     ignore=shutil.ignore_patterns("build", "*.egg-info", "__pycache__", "lib"))
@@ -74,10 +74,11 @@ def test_pip_installed_package_finds_the_libraries(tmp_path):
         """
         import audiomeas
         print(audiomeas.__file__)
-        print(audiomeas.align([0.0, 1.0, 0.0], [0.0, 0.0, 1.0], 48000))
+        r = audiomeas.align([0.0, 1.0, 0.0], [0.0, 0.0, 1.0], 48000)
+        print(f"total_delay={r.total_delay_samples:.0f}")
         """,
         env, tmp_path)
     assert r.returncode == 0, r.stderr
     assert r.stdout.startswith(str(site))
-    assert "fine_lag=1" in r.stdout
-    assert (site / "audiomeas" / "lib" / "libsynkro.so").is_file()
+    assert "total_delay=1" in r.stdout
+    assert (site / "audiomeas" / "lib" / "libaudiomeas.so").is_file()

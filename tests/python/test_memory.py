@@ -1,14 +1,13 @@
 """Repeated calls leak nothing: the process's resident memory stays flat.
 
-Each loop would grow by tens of MB if a call kept its output block, the
-block synkro_2 had to replace, or any container.
+Each loop would grow by tens of MB if a call kept its result (report,
+samples), the library's output block or any container.
 """
 
 import numpy as np
 import pytest
 
 import audiomeas
-from audiomeas import _measure
 from helpers import resident_bytes, transient_case
 
 CALLS = 3000
@@ -36,10 +35,17 @@ def test_align_keeps_memory_flat(signals):
     assert grows_by(lambda: audiomeas.align(ref, rec, 48000.0)) < SLACK
 
 
-def test_replaced_output_blocks_are_freed(signals):
+def test_library_output_and_refusals_keep_memory_flat(signals):
     ref, rec = signals
-    block = np.empty(1)
-    assert grows_by(lambda: _measure._synkro_call(ref, rec, 48000.0, block)) < SLACK
+    assert grows_by(lambda: audiomeas.align(ref, rec, 48000.0, library_output=True,
+                                              details=False)) < SLACK
+    bad = np.concatenate([rec, [np.nan]])
+
+    def refused():
+        with pytest.raises(ValueError):
+            audiomeas.align(ref, bad, 48000.0)
+
+    assert grows_by(refused) < SLACK
 
 
 def test_transient_snr_keeps_memory_flat():

@@ -1,8 +1,10 @@
-"""Figures render to PNG; audio files load on the scale the measurements use.
+"""Figures render to PNG from reports alone; audio files load on the scale
+and with the channel numbering the measurements and the CLI use.
 
-Fails if a figure cannot be drawn off-screen, loses a panel or the lag
-annotation, if the frame classes shown disagree with the ones measured,
-or if file samples come back on the wrong scale or from the wrong channel.
+Fails if a figure cannot be drawn off-screen, loses a panel or an
+annotation, measures anything itself, if the frame classes shown disagree
+with the ones measured, or if file samples come back on the wrong scale or
+from the wrong channel.
 """
 
 import io
@@ -11,14 +13,18 @@ import numpy as np
 import pytest
 
 import audiomeas
+from audiomeas import _host
 from helpers import transient_case
 
 matplotlib = pytest.importorskip("matplotlib")
 matplotlib.use("Agg")
 soundfile = pytest.importorskip("soundfile")
 
+import audiomeas.generate  # noqa: E402
 import audiomeas.io  # noqa: E402
 import audiomeas.plot  # noqa: E402
+
+PNG = b"\x89PNG\r\n\x1a\n"
 
 
 def png_bytes(fig):
@@ -27,32 +33,61 @@ def png_bytes(fig):
     return buf.getvalue()
 
 
-def test_alignment_figure_shows_three_signals_and_the_lag():
+def texts(fig):
+    """Every title, text and legend label of a figure."""
+    out = [fig._suptitle.get_text()] if fig._suptitle is not None else []
+    for ax in fig.axes:
+        out += [ax.get_title(loc="left")] + [t.get_text() for t in ax.texts]
+        out += ax.get_legend_handles_labels()[1]
+    return out
+
+
+@pytest.fixture(scope="module")
+def reports():
     rng = np.random.default_rng(3)
     ref = 1000.0 * rng.standard_normal(48000)  # long enough for the envelope path
     rec = np.concatenate([np.zeros(25), ref[:-25]])
-    fig = audiomeas.plot.alignment(ref, rec, 48000)
-    assert png_bytes(fig).startswith(b"\x89PNG\r\n\x1a\n")
-    assert len(fig.axes) == 3
-    texts = [t.get_text() for t in fig.axes[2].texts]
-    assert any("fine lag 25 samples" in t and "accepted" in t for t in texts)
-    short = audiomeas.plot.alignment(ref[:500], rec[:500], 48000,
-                                     result=audiomeas.align(ref[:500], rec[:500], 48000))
-    assert png_bytes(short).startswith(b"\x89PNG")
+    stimulus = 32768.0 * audiomeas.generate.attack_release()
+    return {
+        "alignment": ((ref, rec, 48000), audiomeas.align(ref, rec, 48000)),
+        "no details": ((ref[:500], rec[:500], 48000),
+                       audiomeas.align(ref[:500], rec[:500], 48000, details=False)),
+        # No device: both levels settle at the first pair; the default pad makes it lag.
+        "attack_release": ((), audiomeas.attack_release(stimulus, stimulus)),
+        "transient": ((), audiomeas.transient_snr(*transient_case(48000.0), 48000.0)),
+    }
 
 
-def test_transient_figure_marks_the_measured_frames():
-    p, a, m = transient_case(48000.0)
-    frames = audiomeas.plot.transient_frames(p, a, m, 48000.0)
-    expected_active = np.zeros(600, dtype=bool)
-    expected_active[100:400] = True
-    np.testing.assert_array_equal(frames.active, expected_active)
-    np.testing.assert_array_equal(frames.noise, ~expected_active)
-    fig = audiomeas.plot.transient(p, a, m, 48000.0)
-    assert png_bytes(fig).startswith(b"\x89PNG")
-    labels = fig.axes[0].get_legend_handles_labels()[1]
-    for word in ("presence", "activity", "measured", "active frames", "noise frames"):
-        assert any(word in label for label in labels)
+@pytest.mark.parametrize("case, plot, axes, words", [
+    ("alignment", "alignment", 4,
+     ["total delay 25 samples", "accepted", "peak: fine lag 25", "distinctness window"]),
+    # Without details the correlation is None, and the figure says so.
+    ("no details", "alignment", 4, ["no correlation in the report"]),
+    ("attack_release", "attack_release", 2,
+     ["attack (falling segment): settle time 0.2 s", "release (rising segment): settle time 0.2 s",
+      "steady band", "settled: 0.2 s"]),
+    ("transient", "transient", 1,
+     ["presence (smoothed)", "activity (smoothed)", "active frames", "noise frames", "active level"]),
+])
+def test_figures_draw_from_the_report_alone(monkeypatch, reports, case, plot, axes, words):
+    def no_measurement(*args, **kwargs):
+        raise AssertionError("a figure measured instead of drawing the report")
+
+    monkeypatch.setattr(_host, "call", no_measurement)
+    args, report = reports[case]
+    fig = getattr(audiomeas.plot, plot)(*args, report)
+    assert png_bytes(fig).startswith(PNG)
+    assert len(fig.axes) == axes
+    shown = texts(fig)
+    for word in words:
+        assert any(word in t for t in shown), (word, shown)
+
+
+def test_transient_frames_are_the_measured_classes(reports):
+    frames = reports["transient"][1].frames
+    classes = np.full(600, list(frames.frame_classes).index("noise"))
+    classes[100:400] = list(frames.frame_classes).index("active")
+    np.testing.assert_array_equal(frames.frame_class, classes)
 
 
 def test_load_gives_16_bit_codes_and_full_scale(tmp_path):
@@ -66,7 +101,7 @@ def test_load_gives_16_bit_codes_and_full_scale(tmp_path):
 
     soundfile.write(tmp_path / "float.wav", np.array([1.0, -0.5]), 44100, subtype="FLOAT")
     f = audiomeas.io.load(tmp_path / "float.wav")
-    np.testing.assert_array_equal(f.samples, [32767.0, -16383.5])
+    np.testing.assert_array_equal(f.samples, [32768.0, -16384.0])  # as the CLI scales
 
 
 def test_load_picks_one_channel(tmp_path):
@@ -74,10 +109,11 @@ def test_load_picks_one_channel(tmp_path):
     soundfile.write(tmp_path / "st.wav", stereo, 8000, subtype="PCM_16")
     with pytest.raises(ValueError, match="2 channels"):
         audiomeas.io.load(tmp_path / "st.wav")
-    with pytest.raises(ValueError, match="channel 2"):
-        audiomeas.io.load(tmp_path / "st.wav", channel=2)
-    right = audiomeas.io.load(tmp_path / "st.wav", channel=1)
+    for bad in (0, 3):  # counted from 1, as the CLI counts
+        with pytest.raises(ValueError, match=f"channel {bad}"):
+            audiomeas.io.load(tmp_path / "st.wav", channel=bad)
+    right = audiomeas.io.load(tmp_path / "st.wav", channel=2)
     np.testing.assert_array_equal(right.samples, [-200.0, -400.0])
     assert right.samples.flags.c_contiguous
     with pytest.raises(ValueError, match="scale"):
-        audiomeas.io.load(tmp_path / "st.wav", channel=0, scale="volts")
+        audiomeas.io.load(tmp_path / "st.wav", channel=1, scale="volts")

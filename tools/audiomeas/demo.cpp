@@ -8,8 +8,8 @@
 
 #include "audio_io.hpp"
 #include "demo_signals.hpp"
-#include "libraries.hpp"
-#include "measurements.hpp"
+#include "measure.hpp"
+#include "report.hpp"
 #include "text.hpp"
 
 #include <sndfile.h>
@@ -19,6 +19,7 @@ namespace audiomeas::cli {
 namespace {
 
 using namespace demo;
+using namespace audiomeas::host;
 
 // Settle times are found on a 0.2 s grid: one step either way is agreement.
 constexpr double kSettleTolerance = 0.2 + 1e-9;
@@ -82,19 +83,38 @@ int runDemo(bool json, const std::string &signalsDir) {
       throw Failure(kExitOutput, (dir / "manifest.csv").string() + ": cannot write");
   }
 
+  struct {
+    double fineLag;
+    bool failed;
+  } a;
   std::vector<double> aligned;
-  const AlignNumbers a = alignSignals(al.reference, al.recording, kRate, &aligned);
+  {
+    Measurement m = host::align(al.reference, al.recording, kRate);
+    a = {m.report["fine_lag_samples"].get<double>(), m.report["alignment_failed"].get<bool>()};
+    aligned = std::move(m.samples);
+  }
   const double gain = std::pow(10.0, al.gainDb / 20.0);
   const double residual = residualDb(aligned, al.reference, gain, size_t(al.onsetSample),
                                      al.reference.size() - size_t(al.delaySamples));
   const bool alignOk = a.fineLag == double(al.fineLag) && !a.failed;
 
-  const AttackReleaseNumbers e = attackRelease(ar.reference, ar.recording);
+  const auto settle = [](const Json &v) { return v.is_number() ? v.get<double>() : 0.0; };
+  const Json er = attackRelease(ar.reference, ar.recording, kRate).report;
+  const struct {
+    double riseSettleTime, fallSettleTime;
+    bool failed;
+  } e{settle(er["release_settle_time_s"]), settle(er["attack_settle_time_s"]),
+      er["alignment_failed"].get<bool>()};
   const bool arOk = !e.failed && ar.riseSettleTime > 0.0 && ar.fallSettleTime > 0.0 &&
                     std::fabs(e.riseSettleTime - ar.riseSettleTime) <= kSettleTolerance &&
                     std::fabs(e.fallSettleTime - ar.fallSettleTime) <= kSettleTolerance;
 
-  const TransientNumbers t = transientSnr(tr.presence, tr.activity, tr.measured, kRate);
+  const Json tj = transientSnr(tr.presence, tr.activity, tr.measured, kRate).report;
+  const struct {
+    double activeLevel, levelDifference;
+    bool warning;
+  } t{tj["active_level_db"].get<double>(), tj["level_difference_db"].get<double>(),
+      tj["warning"].get<bool>()};
   const bool trOk = !t.warning && std::fabs(t.activeLevel - tr.activeLevel) <= kLevelTolerance &&
                     std::fabs(t.levelDifference - tr.levelDifference) <= kLevelTolerance;
 
@@ -109,10 +129,10 @@ int runDemo(bool json, const std::string &signalsDir) {
                      {"delay_samples", al.delaySamples}, {"coarse_shift_samples", al.coarseShift}}},
           {"agrees", alignOk}}},
         {"attack_release",
-         {{"measured", {{"rise_settle_time_s", e.riseSettleTime},
-                        {"fall_settle_time_s", e.fallSettleTime}, {"alignment_failed", e.failed}}},
-          {"truth", {{"rise_settle_time_s", ar.riseSettleTime},
-                     {"fall_settle_time_s", ar.fallSettleTime}, {"alignment_failed", false},
+         {{"measured", {{"release_settle_time_s", e.riseSettleTime},
+                        {"attack_settle_time_s", e.fallSettleTime}, {"alignment_failed", e.failed}}},
+          {"truth", {{"release_settle_time_s", ar.riseSettleTime},
+                     {"attack_settle_time_s", ar.fallSettleTime}, {"alignment_failed", false},
                      {"delay_samples", ar.delaySamples}, {"attack_s", ar.attackSeconds},
                      {"release_s", ar.releaseSeconds}}},
           {"tolerance_s", 0.2},
@@ -154,8 +174,8 @@ int runDemo(bool json, const std::string &signalsDir) {
            ar.quietDb, ar.loudDb, ar.stepUpSeconds, ar.stepDownSeconds, ar.thresholdDb, ar.ratio,
            ar.attackSeconds, ar.releaseSeconds, ar.delaySamples);
   s += header;
-  s += row("fall settle (attack)", settleText(e.fallSettleTime), settleText(ar.fallSettleTime));
-  s += row("rise settle (release)", settleText(e.riseSettleTime), settleText(ar.riseSettleTime));
+  s += row("attack settle", settleText(e.fallSettleTime), settleText(ar.fallSettleTime));
+  s += row("release settle", settleText(e.riseSettleTime), settleText(ar.riseSettleTime));
   s += row("alignment failed", yesNo(e.failed), "no");
   s += fmt("  -> %s\n\n", arOk ? "agrees" : "DISAGREES");
 

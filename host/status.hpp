@@ -1,10 +1,12 @@
 // Exit codes and the error type that carries a one-line message to the user.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
-namespace audiomeas::cli {
+namespace audiomeas::host {
 
 // Process exit codes; documented in --help and the README.
 enum ExitCode : int {
@@ -26,10 +28,30 @@ class Failure : public std::runtime_error {
   ExitCode code_;
 };
 
+// Input that a measurement cannot take, found by the host layer's checks
+// before any library code runs. It names the argument ("recording") and,
+// when one sample is at fault, its 0-based index; a host that read the
+// argument from a file says which file instead.
+class InputError : public Failure {
+ public:
+  InputError(std::string argument, std::string detail, std::int64_t index = -1)
+      : Failure(kExitBadInput, argument + ": " + detail),
+        argument_(std::move(argument)),
+        detail_(std::move(detail)),
+        index_(index) {}
+  const std::string &argument() const { return argument_; }
+  const std::string &detail() const { return detail_; }
+  std::int64_t index() const { return index_; }  // -1: no one sample
+
+ private:
+  std::string argument_, detail_;
+  std::int64_t index_;
+};
+
 inline Failure badInput(const std::string &file, const std::string &what) {
   return Failure(kExitBadInput, file + ": " + what);
 }
 
 inline Failure usageError(const std::string &what) { return Failure(kExitUsage, what); }
 
-}  // namespace audiomeas::cli
+}  // namespace audiomeas::host

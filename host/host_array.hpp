@@ -2,18 +2,19 @@
 #pragma once
 
 #include <cstdlib>
+#include <span>
 #include <vector>
 
 #include "audiomeas_types.h"
 
-namespace audiomeas::cli {
+namespace audiomeas::host {
 
-// A one-dimensional column over a host vector. ownsData is false: the
-// library reads it and never frees or replaces the block. The vector must
-// outlive the column and hold at most INT32_MAX values.
+// A one-dimensional column over host samples. ownsData is false: the
+// library reads it and never frees or replaces the block. The samples must
+// outlive the column and number at most INT32_MAX.
 class HostColumn {
  public:
-  explicit HostColumn(const std::vector<double> &v) {
+  explicit HostColumn(std::span<const double> v) {
     size_[0] = int32_T(v.size());
     array_.data = const_cast<double *>(v.data());  // inputs are read only
     array_.size = size_;
@@ -62,4 +63,4 @@ class OutputColumn {
   emxBuffer_real_T array_{};
 };
 
-}  // namespace audiomeas::cli
+}  // namespace audiomeas::host

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-namespace audiomeas::cli {
+namespace audiomeas::host {
 
 template <typename... Args>
 std::string fmt(const char *format, Args... args) {
@@ -20,4 +20,4 @@ inline std::string samplesAndSeconds(long long samples, int rate) {
              rate > 0 ? double(samples) / rate : 0.0);
 }
 
-}  // namespace audiomeas::cli
+}  // namespace audiomeas::host

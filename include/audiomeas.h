@@ -1,0 +1,122 @@
+/* libaudiomeas: the measurement host layer over synkro, envelo and burstra.
+ *
+ * Built from the same internal code as the three libraries, so every number
+ * it shares with one of them (lags, flags, settle times, levels) is that
+ * library's result bit for bit. Beyond them it checks its inputs, explains
+ * every raised flag and reports the data behind a result, as one JSON
+ * document whose fields are described in the README ("Reports").
+ *
+ * Ownership: every function returning an audiomeas_result hands the caller a
+ * new object (never NULL, also on bad input), released with
+ * audiomeas_result_free; the text and samples it returns live as long as it.
+ * Input arrays are read only and stay the caller's. Calls may come from
+ * several threads; attack/release calls are serialised inside.
+ *
+ * Compiles as C99 and as C++. */
+#ifndef AUDIOMEAS_H
+#define AUDIOMEAS_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef struct audiomeas_result audiomeas_result;
+
+/* Flags of the measurement calls. */
+#define AUDIOMEAS_DETAILS 1u        /* add the arrays (tracks, frames, correlation) */
+#define AUDIOMEAS_LIBRARY_OUTPUT 2u /* align: return synkro_2's own aligned array */
+#define AUDIOMEAS_DEFAULT_PAD INT64_MIN /* attack-release: the default pad */
+
+/* Match recording (m samples) to reference (n >= 1 samples), both at
+ * sample_rate Hz, full scale 1.0. The result's samples are the recording on
+ * the reference's time line (n values): every recording sample that
+ * overlaps the reference after the total delay, or with
+ * AUDIOMEAS_LIBRARY_OUTPUT the library's own array. window_seconds > 0
+ * finds the delay on the first window_seconds of both signals only and
+ * applies it to the whole recording (memory grows with the window; the
+ * delay is assumed constant); 0 uses all of them. */
+audiomeas_result *audiomeas_align(const double *reference, int64_t n, const double *recording,
+                                  int64_t m, double sample_rate, double window_seconds,
+                                  unsigned flags);
+
+/* Attack and release settle times: the 48 kHz test signal (n >= 5,544,000
+ * samples) and its recording through the device, 16-bit scale (full scale
+ * 32767). pad_samples zeros are put before the recording so that a device
+ * without latency can be measured; the reported delay is net of them.
+ * AUDIOMEAS_DEFAULT_PAD takes the default, 4800 (100 ms); any other pad
+ * outside 0 .. 240,000 is refused. */
+audiomeas_result *audiomeas_attack_release(const double *reference, int64_t n,
+                                           const double *recording, int64_t m,
+                                           double sample_rate, int64_t pad_samples,
+                                           unsigned flags);
+
+/* Transient SNR over 5 ms frames, 16-bit scale, levels dB re RMS 32767. */
+audiomeas_result *audiomeas_transient_snr(const double *presence, int64_t np,
+                                          const double *activity, int64_t na,
+                                          const double *measured, int64_t nm,
+                                          double sample_rate, unsigned flags);
+
+/* One measurement on audio files, as the audiomeas tool runs it: job is a
+ * JSON object {"measurement": "align" | "attack-release" | "transient-snr",
+ * "files": [paths...], "channel": K (1-based, 0 or absent: mono files),
+ * "details": bool, "pad_samples": P (attack-release; absent: the default),
+ * "window_s": W (align; absent or 0: the whole signals)}.
+ * The report carries the file names. */
+audiomeas_result *audiomeas_measure_files(const char *job);
+
+/* Exit code of the tool for this result: 0 measured, 1 measured with a flag
+ * raised, 2 bad job, 3 bad input (the JSON is then {"error": message}). */
+int audiomeas_result_code(const audiomeas_result *result);
+
+/* The report (or the error) as one JSON object, UTF-8, NUL-terminated.
+ * Numbers that are not finite appear as null. */
+const char *audiomeas_result_json(const audiomeas_result *result);
+
+/* The result's samples (align: the aligned recording) and their count in
+ * *count; NULL and 0 when it has none. */
+const double *audiomeas_result_samples(const audiomeas_result *result, int64_t *count);
+
+/* Releases a result; NULL is ignored. */
+void audiomeas_result_free(audiomeas_result *result);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* AUDIOMEAS_H */
+
+/* ---- Test signals and the reference compressor model ---- */
+#ifndef AUDIOMEAS_GENERATE_H
+#define AUDIOMEAS_GENERATE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The attack/release stimulus: 5,544,000 samples (115.5 s at 48 kHz) in the
+ * result's samples, full scale 1.0, on the 16-bit grid (k / 32768). Steady
+ * noise at base_level_db dBFS RMS, base_level_db + step_db from 40 s to
+ * 65 s (NaN for either: the default of `audiomeas generate attack-release`).
+ * colour: "white" or "pink" (NULL: white); the same seed gives the same
+ * samples on every machine. The JSON gives the levels and times of the
+ * three stretches and the peak. Options out of range, or peaks that would
+ * reach full scale, give code 2 and {"error": message}. */
+audiomeas_result *audiomeas_generate_attack_release(double base_level_db, double step_db,
+                                                    const char *colour, uint64_t seed);
+
+/* The reference compressor of the documentation and the demo, applied to
+ * signal (n samples at sample_rate Hz, full scale 1.0): a 5 ms RMS detector
+ * in dB, smoothed by one-pole filters with time constants attack_s (level
+ * rising) and release_s (falling); above threshold_db dBFS the gain falls
+ * by (1 - 1/ratio) dB per dB. The output is in the result's samples. */
+audiomeas_result *audiomeas_model_compressor(const double *signal, int64_t n,
+                                             double sample_rate, double threshold_db,
+                                             double ratio, double attack_s, double release_s);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* AUDIOMEAS_GENERATE_H */
