@@ -2,6 +2,7 @@
 // one JSON line per finished row.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,9 @@ struct BatchOptions {
   int workers = 1;
   int channel = 0;
   bool resume = false;
+  // Rows start only while the memory estimates of the running rows add up
+  // to at most this many bytes; 0: the memory available at the start.
+  std::size_t memoryBudget = 0;
 };
 
 // A manifest row: the measurement and its files as written (relative paths
@@ -34,6 +38,13 @@ std::vector<ManifestRow> readManifest(const std::string &path);
 // Runs the rows not yet in the output (all of them unless resuming) and
 // returns the exit code: kExitBadInput if any row failed, else kExitFlagged
 // if any raised its flag, else kExitOk; counting rows done before a resume.
+// A row reads its files only once admitted under the memory budget, and
+// attack-release rows run one at a time (envelo serves one call at a
+// time). When a result line cannot be written no further row starts, and
+// it throws Failure (output). A results file to resume that is not this
+// batch's (a line that is not one of its result lines) is refused
+// (Failure, bad input) untouched; only a torn last line that begins as a
+// result line is cut.
 int runBatch(const BatchOptions &options);
 
 }  // namespace audiomeas::cli

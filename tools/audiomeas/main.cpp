@@ -1,13 +1,26 @@
 // audiomeas: command-line host of the synkro, envelo and burstra libraries.
 #include <CLI/CLI.hpp>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <new>
+#include <optional>
+#include <system_error>
 #include <thread>
 
+#include "audio_io.hpp"
 #include "batch.hpp"
 #include "demo.hpp"
-#include "measurements.hpp"
+#include "generate_cmd.hpp"
+#include "measure.hpp"
+#include "memory.hpp"
+#include "text.hpp"
 
 #ifndef AUDIOMEAS_VERSION
 #define AUDIOMEAS_VERSION "unknown"
@@ -16,6 +29,7 @@
 namespace {
 
 using namespace audiomeas::cli;
+using namespace audiomeas::host;
 
 constexpr const char *kFooter = R"(
 Sample scales handed to the libraries:
@@ -31,14 +45,17 @@ Exit codes:
   2  usage error (command line, batch manifest)
   3  bad input: a file missing, unreadable or not audio, several channels and
      no --channel, sample rates that differ or do not fit, an input too short;
-     batch: a row failed so
-  4  an output file could not be written)";
+     batch: a row failed so; the memory a measurement needs exceeds what the
+     machine has available (the message gives the estimate); an unexpected
+     internal error
+  4  an output file or standard output could not be written)";
 
 struct MeasureArgs {
   std::vector<std::string> files;
   std::string output;
   bool json = false;
   int channel = 0;
+  Options options;
 };
 
 void addCommon(CLI::App *sub, MeasureArgs &a) {
@@ -46,21 +63,167 @@ void addCommon(CLI::App *sub, MeasureArgs &a) {
   sub->add_option("--channel", a.channel,
                   "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
       ->check(CLI::PositiveNumber);
+  sub->add_flag("--details", a.options.details,
+                "with --json: add the arrays behind the result (tracks, frames, correlation)");
+}
+
+// Set when the tool started with standard output closed: descriptor 1 then
+// holds /dev/null, so that no file opened later takes its place.
+bool stdoutWasClosed = false;
+
+// Descriptors 0 to 2 that are closed get /dev/null, lowest first.
+void occupyStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    if (fd == STDOUT_FILENO) stdoutWasClosed = true;
+    if (::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) return;
+  }
+}
+
+Failure stdoutFailure() {
+  return Failure(kExitOutput, "standard output: cannot write; the result is lost");
+}
+
+// Everything printed on standard output reached it, or exit 4.
+void requireStdoutWritten() {
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) throw stdoutFailure();
+}
+
+// A line on stderr, redrawn in place, while a single measurement runs past
+// a couple of seconds: what it does (reading, measuring, writing), its
+// memory estimate and the time so far. Only when stderr is a terminal.
+class Progress {
+ public:
+  Progress(std::string measuring, std::string estimate)
+      : measuring_(std::move(measuring)), estimate_(std::move(estimate)), doing_(measuring_) {
+    if (::isatty(STDERR_FILENO) != 1) return;
+    try {
+      ticker_ = std::thread([this] { run(); });
+    } catch (const std::system_error &) {
+      return;  // no thread to be had: the measurement runs without a display
+    }
+    active().store(this);
+    setFileActivityListener(&onFile);
+  }
+  ~Progress() {
+    if (!ticker_.joinable()) return;
+    setFileActivityListener(nullptr);
+    active().store(nullptr);
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    ticker_.join();
+    if (drawn_) std::fprintf(stderr, "\r\033[K");
+  }
+  Progress(const Progress &) = delete;
+  Progress &operator=(const Progress &) = delete;
+
+ private:
+  static std::atomic<Progress *> &active() {
+    static std::atomic<Progress *> p{nullptr};
+    return p;
+  }
+  static void onFile(const char *what, const std::string &path) {
+    Progress *p = active().load();
+    if (p == nullptr) return;
+    std::lock_guard<std::mutex> lock(p->m_);
+    const std::string w = what;
+    p->doing_ = w == "read" ? p->measuring_ : w + " " + path;
+  }
+  void run() {
+    using namespace std::chrono;
+    constexpr auto kQuiet = seconds(2);  // shorter measurements say nothing
+    const auto start = steady_clock::now();
+    std::unique_lock<std::mutex> lock(m_);
+    if (cv_.wait_for(lock, kQuiet, [this] { return stop_; })) return;
+    do {
+      const double s = duration<double>(steady_clock::now() - start).count();
+      std::fprintf(stderr, "\raudiomeas: %s (memory estimate %s), %.0f s\033[K", doing_.c_str(),
+                   estimate_.c_str(), s);
+      std::fflush(stderr);
+      drawn_ = true;
+    } while (!cv_.wait_for(lock, milliseconds(500), [this] { return stop_; }));
+  }
+
+  std::string measuring_, estimate_, doing_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false, drawn_ = false;
+  std::thread ticker_;
+};
+
+// The memory the job will take, from the files' headers; refuses (exit 3)
+// a job that needs more than the machine has available. A file whose
+// header cannot be read is left to the measurement, which says why.
+std::size_t checkMemory(const Job &job, double *seconds) {
+  std::vector<long long> lengths;
+  int rate = 0;
+  try {
+    for (const std::string &f : job.files) {
+      const AudioInfo info = probeAudio(f);
+      if (rate == 0) rate = info.sampleRate;
+      lengths.push_back(info.frames);
+    }
+  } catch (const Failure &) {
+    return 0;
+  }
+  *seconds = rate > 0 ? double(lengths.front()) / rate : 0.0;
+  const std::size_t estimate = estimatePeakBytes(
+      job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
+  const std::optional<std::size_t> available = availableBytes();
+  if (available && estimate > *available) {
+    std::string inputs;
+    for (size_t i = 0; i < lengths.size(); ++i)
+      inputs += (i == 0 ? "" : ", ") + job.files[i] +
+                fmt(" (%.1f s)", rate > 0 ? double(lengths[i]) / rate : 0.0);
+    throw Failure(kExitBadInput,
+                  fmt("%s needs about %s of memory for %s, more than the %s available; ",
+                      job.measurement.c_str(), describeBytes(estimate).c_str(), inputs.c_str(),
+                      describeBytes(*available).c_str()) +
+                      (job.measurement == "align"
+                           ? "align on the first part with --window SECONDS, or use a machine "
+                             "with more memory"
+                           : "use shorter recordings or a machine with more memory"));
+  }
+  return estimate;
+}
+
+std::string doing(const std::string &measurement, double seconds) {
+  if (measurement == "align") return fmt("aligning %.1f s", seconds);
+  return fmt("measuring %s over %.1f s", measurement.c_str(), seconds);
 }
 
 int measure(const std::string &name, const MeasureArgs &a) {
-  Job job{name, a.files, a.channel, a.output};
-  Outcome o = runJob(job);
+  // Nothing could be reported: refuse before any work.
+  if (stdoutWasClosed) throw stdoutFailure();
+  Job job;
+  job.measurement = name;
+  job.files = a.files;
+  job.channel = a.channel;
+  job.alignedOutput = a.output;
+  job.options = a.options;
+  refuseOverwrite(job.alignedOutput, job.files);
+  double seconds = 0.0;
+  const std::size_t estimate = checkMemory(job, &seconds);
+
+  Outcome o;
+  {
+    Progress progress(doing(name, seconds), describeBytes(estimate));
+    o = runJob(job);
+  }
+  // File names need not be UTF-8: invalid bytes become U+FFFD in JSON.
   if (a.json)
-    std::cout << o.json.dump(2) << "\n";
+    std::cout << o.json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   else
     std::cout << o.text;
+  requireStdoutWritten();
   return o.code;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int run(int argc, char **argv) {
   CLI::App app{"audiomeas: audio measurements through the synkro, envelo and burstra "
                "libraries"};
   app.set_version_flag("--version", AUDIOMEAS_VERSION);
@@ -75,6 +238,13 @@ int main(int argc, char **argv) {
   alignCmd->add_option("RECORDING", rec, "recording to match (audio file)")->required();
   alignCmd->add_option("-o,--output", align.output,
                        "write the aligned recording here (format from the extension)");
+  alignCmd->add_option("--window", align.options.windowSeconds,
+                       "find the delay on the first SECONDS of both files and apply it to the "
+                       "whole recording (memory grows with the window; assumes a constant delay)")
+      ->check(CLI::PositiveNumber);
+  alignCmd->add_flag("--library-output", align.options.libraryOutput,
+                     "write synkro_2's own aligned array (which can lose samples that the "
+                     "coarse move pushed out) instead of the recording moved by the total delay");
   addCommon(alignCmd, align);
 
   std::string arRef, arRec;
@@ -82,10 +252,15 @@ int main(int argc, char **argv) {
       "attack-release",
       "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, "
       "16-bit scale");
-  arCmd->add_option("REFERENCE", arRef, "the test signal, at least 5544000 samples (115.5 s)")
+  arCmd->add_option("REFERENCE", arRef, "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)")
       ->required();
-  arCmd->add_option("RECORDING", arRec, "its recording, at least 720000 samples (15 s)")
+  arCmd->add_option("RECORDING", arRec, "its recording through the device, covering the test signal after its delay")
       ->required();
+  arCmd->add_option("--pad", attack.options.padSamples,
+                    "zeros put before the recording, so that a device without latency can be "
+                    "measured; the delay is reported net of them")
+      ->check(CLI::Range(std::int64_t(0), std::int64_t(240000)))
+      ->capture_default_str();
   addCommon(arCmd, attack);
 
   std::string presence, activity, measured;
@@ -122,6 +297,12 @@ int main(int argc, char **argv) {
   batchCmd->add_flag("--resume", batch.resume, "skip the rows the output file already holds");
   batchCmd->add_option("--channel", batch.channel, "channel K (1-based) of multi-channel files")
       ->check(CLI::PositiveNumber);
+  std::string memoryBudget;
+  batchCmd->add_option("--memory-budget", memoryBudget,
+                       "start a row only while the memory estimates of the running rows stay "
+                       "within SIZE (e.g. 8G, 512M; default: the memory available)");
+
+  GenerateCommand generate(app);
 
   try {
     app.parse(argc, argv);
@@ -131,27 +312,57 @@ int main(int argc, char **argv) {
     return kExitUsage;
   }
 
+  if (*alignCmd) {
+    align.files = {ref, rec};
+    return measure("align", align);
+  }
+  if (*arCmd) {
+    attack.files = {arRef, arRec};
+    return measure("attack-release", attack);
+  }
+  if (*trCmd) {
+    transient.files = {presence, activity, measured};
+    return measure("transient-snr", transient);
+  }
+  if (generate.chosen()) return generate.run();
+  if (*demoCmd) {
+    if (stdoutWasClosed) throw stdoutFailure();
+    const int code = runDemo(demoJson, signalsDir);
+    requireStdoutWritten();
+    return code;
+  }
+  if (*batchCmd) {
+    if (!memoryBudget.empty()) {
+      const std::optional<std::size_t> b = parseBytes(memoryBudget);
+      if (!b)
+        throw usageError("--memory-budget " + memoryBudget +
+                         ": not a size (write e.g. 8G, 512M or a number of bytes)");
+      batch.memoryBudget = *b;
+    }
+    if (batch.output.empty() && stdoutWasClosed) throw stdoutFailure();
+    return runBatch(batch);
+  }
+  return kExitUsage;
+}
+
+}  // namespace
+
+// Every failure ends here with a message and a documented exit code.
+int main(int argc, char **argv) {
+  occupyStandardDescriptors();
   try {
-    if (*alignCmd) {
-      align.files = {ref, rec};
-      return measure("align", align);
-    }
-    if (*arCmd) {
-      attack.files = {arRef, arRec};
-      return measure("attack-release", attack);
-    }
-    if (*trCmd) {
-      transient.files = {presence, activity, measured};
-      return measure("transient-snr", transient);
-    }
-    if (*demoCmd) return runDemo(demoJson, signalsDir);
-    if (*batchCmd) return runBatch(batch);
+    return run(argc, argv);
   } catch (const Failure &f) {
     std::cerr << "audiomeas: " << f.what() << "\n";
     return f.code();
   } catch (const std::bad_alloc &) {
     std::cerr << "audiomeas: out of memory\n";
     return kExitBadInput;
+  } catch (const std::exception &e) {
+    std::cerr << "audiomeas: internal error: " << e.what() << "\n";
+    return kExitBadInput;
+  } catch (...) {
+    std::cerr << "audiomeas: internal error\n";
+    return kExitBadInput;
   }
-  return kExitUsage;
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace audiomeas::cli {
+namespace audiomeas::host {
 
 // Sample scales handed to the libraries.
 //   kUnit   full scale 1.0 (align)
@@ -26,13 +26,37 @@ struct Signal {
   double seconds() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0; }
 };
 
+// What a file's header says, read without its samples.
+struct AudioInfo {
+  std::string path;
+  long long frames = 0;  // frames per channel the file can hold (see probeAudio)
+  int channels = 0;
+  int sampleRate = 0;
+  int format = 0;  // libsndfile format word
+};
+
+// Opens path and reads its header only. frames is the header's count,
+// capped, for formats of a fixed size per sample, by what the file's bytes
+// can hold (a streamed WAV may claim 4 GiB); for compressed formats whose
+// header gives no count it is a guess of one frame per byte and channel.
+// Throws Failure (bad input) naming the file, as readAudio does, for a
+// missing, unreadable or non-audio file.
+AudioInfo probeAudio(const std::string &path);
+
 // Reads one channel of an audio file. channel is 1-based; 0 means "not
 // chosen", accepted only for single-channel files. A single-channel file
 // gives its channel whatever channel says, so that a mono reference goes
 // with a channel of a multi-channel recording. Throws Failure (bad input)
 // naming the file for a missing, unreadable, non-audio or too long file, a
-// missing or impossible channel choice.
+// missing or impossible channel choice. Reads through a buffer of a fixed
+// byte size, whatever the channel count, and keeps only the chosen channel.
 Signal readAudio(const std::string &path, int channel, Scale scale);
+
+// Refuses (Failure, usage) to let output name one of inputs: compared by
+// file identity (device and inode), so another spelling, a symbolic link
+// or a hard link to an input is refused too. An output that does not exist
+// yet is never an input. Call it before anything is read.
+void refuseOverwrite(const std::string &output, const std::vector<std::string> &inputs);
 
 // Format word for writing path, major format from its extension (wav, flac,
 // aiff, ...); subtype that of likeFormat when that container takes it, else
@@ -47,4 +71,9 @@ int outputFormat(const std::string &path, int likeFormat);
 void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
                 int format);
 
-}  // namespace audiomeas::cli
+// Told when a file is read or written, for a progress display: what is
+// "reading", "read" (done) or "writing". Called on the thread doing it.
+using FileActivity = void (*)(const char *what, const std::string &path);
+void setFileActivityListener(FileActivity listener);  // nullptr: none
+
+}  // namespace audiomeas::host

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -16,7 +17,7 @@
 #include "status.hpp"
 #include "text.hpp"
 
-namespace audiomeas::cli {
+namespace audiomeas::host {
 
 namespace {
 
@@ -73,20 +74,101 @@ bool formatOk(int format) {
 
 }  // namespace
 
-Signal readAudio(const std::string &path, int channel, Scale scale) {
-  if (std::string why = whyUnreadable(path); !why.empty()) throw badInput(path, why);
+namespace {
 
-  SF_INFO info{};
+std::atomic<FileActivity> activityListener{nullptr};
+
+void tell(const char *what, const std::string &path) {
+  if (FileActivity f = activityListener.load(std::memory_order_relaxed)) f(what, path);
+}
+
+// Bits per sample of the formats that store every sample in the same room;
+// 0 for those that compress (FLAC, Vorbis, ...), where the size bounds
+// nothing.
+int bitsPerSample(int format) {
+  switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW:
+      return 8;
+    case SF_FORMAT_PCM_16:
+      return 16;
+    case SF_FORMAT_PCM_24:
+      return 24;
+    case SF_FORMAT_PCM_32:
+    case SF_FORMAT_FLOAT:
+      return 32;
+    case SF_FORMAT_DOUBLE:
+      return 64;
+    case SF_FORMAT_IMA_ADPCM:
+    case SF_FORMAT_MS_ADPCM:
+    case SF_FORMAT_VOX_ADPCM:
+    case SF_FORMAT_G721_32:
+      return 4;
+    default:
+      return 0;
+  }
+}
+
+struct OpenedAudio {
   SndFile file;
-  file.handle = sf_open(path.c_str(), SFM_READ, &info);
-  if (file.handle == nullptr) {
+  SF_INFO info{};
+  long long fileBytes = 0;
+};
+
+// Opens path for reading, refusing what is no audio, with the messages
+// readAudio and probeAudio share.
+void openAudio(const std::string &path, OpenedAudio &a) {
+  if (std::string why = whyUnreadable(path); !why.empty()) throw badInput(path, why);
+  a.file.handle = sf_open(path.c_str(), SFM_READ, &a.info);
+  if (a.file.handle == nullptr) {
     int err = sf_error(nullptr);
     if (err == SF_ERR_UNRECOGNISED_FORMAT || err == SF_ERR_MALFORMED_FILE)
       throw badInput(path, std::string("not an audio file (") + sf_error_number(err) + ")");
     throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(nullptr));
   }
-  if (info.channels < 1 || info.samplerate < 1)
+  if (a.info.channels < 1 || a.info.samplerate < 1)
     throw badInput(path, "not an audio file (no channels or no sample rate)");
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) a.fileBytes = st.st_size;
+}
+
+// Frames the file can hold: the header's count, capped by the file's size
+// where every sample takes the same room. -1 where nothing bounds it.
+long long framesBound(const OpenedAudio &a) {
+  const long long claimed =
+      a.info.frames > 0 && a.info.frames < SF_COUNT_MAX ? static_cast<long long>(a.info.frames) : -1;
+  const int bits = bitsPerSample(a.info.format);
+  if (bits == 0 || a.fileBytes <= 0) return claimed;
+  const long long fits = a.fileBytes / a.info.channels * 8 / bits;
+  return claimed < 0 ? fits : std::min(claimed, fits);
+}
+
+}  // namespace
+
+void setFileActivityListener(FileActivity listener) {
+  activityListener.store(listener, std::memory_order_relaxed);
+}
+
+AudioInfo probeAudio(const std::string &path) {
+  OpenedAudio a;
+  openAudio(path, a);
+  AudioInfo info;
+  info.path = path;
+  info.channels = a.info.channels;
+  info.sampleRate = a.info.samplerate;
+  info.format = a.info.format;
+  const long long bound = framesBound(a);
+  info.frames = bound >= 0 ? bound : a.fileBytes / a.info.channels;
+  return info;
+}
+
+Signal readAudio(const std::string &path, int channel, Scale scale) {
+  tell("reading", path);
+  OpenedAudio a;
+  openAudio(path, a);
+  const SF_INFO &info = a.info;
   if (info.channels > 1 && channel == 0)
     throw badInput(path, fmt("has %d channels; choose one with --channel K (1..%d)", info.channels,
                              info.channels));
@@ -101,25 +183,42 @@ Signal readAudio(const std::string &path, int channel, Scale scale) {
   s.sampleRate = info.samplerate;
   s.channels = info.channels;
   s.format = info.format;
-  const int pick = channel > 0 ? channel - 1 : 0;
+  const size_t pick = size_t(channel - 1);
+  const size_t channels = size_t(info.channels);
   const double factor = scale == Scale::kInt16 ? kInt16Factor : 1.0;
 
   // Read in blocks until the end, whatever the header claims: a truncated
-  // file then yields what it holds.
-  constexpr sf_count_t kBlock = 65536;
-  std::vector<double> block(size_t(kBlock) * size_t(info.channels));
-  if (info.frames > 0 && info.frames <= INT32_MAX) s.samples.reserve(size_t(info.frames));
+  // file then yields what it holds. The block has a fixed byte size, so a
+  // file of many channels costs no more than a mono one; the samples are
+  // reserved only as far as the file's bytes can hold them.
+  constexpr size_t kBlockBytes = size_t(1) << 20;
+  const sf_count_t blockFrames = sf_count_t(std::max<size_t>(1, kBlockBytes / (channels * sizeof(double))));
+  std::vector<double> block(size_t(blockFrames) * channels);
+  if (const long long bound = framesBound(a); bound > 0)
+    s.samples.reserve(size_t(std::min<long long>(bound, INT32_MAX)));
   for (;;) {
-    sf_count_t got = sf_readf_double(file.handle, block.data(), kBlock);
+    sf_count_t got = sf_readf_double(a.file.handle, block.data(), blockFrames);
     if (got <= 0) break;
     if (s.samples.size() + size_t(got) > size_t(INT32_MAX))
       throw badInput(path, fmt("too long: more than %d samples per channel", INT32_MAX));
     for (sf_count_t i = 0; i < got; ++i)
-      s.samples.push_back(block[size_t(i) * size_t(info.channels) + size_t(pick)] * factor);
+      s.samples.push_back(block[size_t(i) * channels + pick] * factor);
   }
-  if (sf_error(file.handle) != SF_ERR_NO_ERROR)
-    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(file.handle));
+  if (sf_error(a.file.handle) != SF_ERR_NO_ERROR)
+    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(a.file.handle));
+  tell("read", path);
   return s;
+}
+
+void refuseOverwrite(const std::string &output, const std::vector<std::string> &inputs) {
+  struct stat out {};
+  if (output.empty() || ::stat(output.c_str(), &out) != 0) return;
+  for (const std::string &input : inputs) {
+    struct stat in {};
+    if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+      throw usageError(output + ": is the input " + input +
+                       ", which writing it would replace; choose another output file");
+  }
 }
 
 int outputFormat(const std::string &path, int likeFormat) {
@@ -149,6 +248,7 @@ int outputFormat(const std::string &path, int likeFormat) {
 
 void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
                 int format) {
+  tell("writing", path);
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -212,4 +312,4 @@ void writeAudio(const std::string &path, const std::vector<double> &samples, int
   }
 }
 
-}  // namespace audiomeas::cli
+}  // namespace audiomeas::host

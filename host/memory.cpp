@@ -1,0 +1,126 @@
+#include "memory.hpp"
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "text.hpp"
+
+namespace audiomeas::host {
+
+namespace {
+
+constexpr double kMiB = 1024.0 * 1024.0;
+constexpr double kDouble = sizeof(double);
+
+// The program and its libraries as loaded, the read buffer and libsndfile's
+// state, whatever the files (measured: about 10 MiB).
+constexpr double kBaseBytes = 16 * kMiB;
+// envelo works in fixed arrays sized for its 720,000-sample correlation:
+// two static work arrays of 2^21 complex values (64 MiB), the transform's
+// tables and the analysis buffers (measured: about 70 MiB).
+constexpr double kEnveloBytes = 80 * kMiB;
+// burstra makes one pass over its frames; its few arrays are per frame.
+constexpr double kBurstraBytes = 2 * kMiB;
+
+// Smallest power of two >= x (x >= 1).
+double powerOfTwoAtLeast(double x) {
+  double p = 1.0;
+  while (p < x) p *= 2.0;
+  return p;
+}
+
+// synkro_2 on a reference of n samples (the recording is cut or padded to
+// n): its aligned output, the padded and the coarsely shifted recording and
+// the 2n - 1 lags, each n or 2n doubles; then the correlation's two
+// transform work arrays of P complex values each, P the power of two that
+// holds 2n - 1 lags, and that length's tables (about 4 bytes per point).
+double synkroBytes(double n) {
+  if (n <= 0.0) return 0.0;
+  const double P = powerOfTwoAtLeast(2.0 * n - 1.0);
+  return 5.0 * n * kDouble + 2.0 * 2.0 * P * kDouble + 4.0 * P;
+}
+
+}  // namespace
+
+std::size_t estimatePeakBytes(const std::string &measurement, const std::vector<long long> &lengths,
+                              long long window) {
+  double samples = 0.0;
+  for (long long n : lengths) samples += double(std::max(0LL, n));
+  double bytes = kBaseBytes + samples * kDouble;
+  if (measurement == "align" && !lengths.empty()) {
+    const double n = double(std::max(0LL, lengths[0]));
+    const double aligned = window > 0 ? std::min(n, double(window)) : n;
+    // The host's aligned recording (n doubles) beside the library's arrays.
+    bytes += n * kDouble + synkroBytes(aligned);
+  } else if (measurement == "attack-release") {
+    // The recording is copied behind its pad of zeros (a few thousand).
+    const double m = lengths.size() > 1 ? double(std::max(0LL, lengths[1])) : 0.0;
+    bytes += m * kDouble + kEnveloBytes;
+  } else if (measurement == "transient-snr") {
+    bytes += kBurstraBytes;
+  }
+  return bytes >= 1.8e19 ? SIZE_MAX : std::size_t(bytes);
+}
+
+std::optional<std::size_t> availableBytes() {
+  std::optional<std::size_t> available;
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  unsigned long long value = 0;
+  std::string unit;
+  while (meminfo >> key >> value) {
+    std::getline(meminfo, unit);
+    if (key == "MemAvailable:") {
+      available = std::size_t(value) * 1024;
+      break;
+    }
+  }
+  // An address-space limit counts everything mapped, the program included.
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    std::size_t mapped = 0;
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+      if (line.rfind("VmSize:", 0) == 0) mapped = std::size_t(std::stoull(line.substr(7))) * 1024;
+    const std::size_t room = limit.rlim_cur > mapped ? std::size_t(limit.rlim_cur - mapped) : 0;
+    available = available ? std::min(*available, room) : room;
+  }
+  return available;
+}
+
+std::string describeBytes(std::size_t bytes) {
+  const double b = double(bytes);
+  if (b >= 1024.0 * kMiB) return fmt("%.2f GiB", b / (1024.0 * kMiB));
+  if (b >= kMiB) return fmt("%.0f MiB", b / kMiB);
+  return fmt("%.0f KiB", std::ceil(b / 1024.0));
+}
+
+std::optional<std::size_t> parseBytes(const std::string &text) {
+  double value = 0.0;
+  int used = 0;
+  if (std::sscanf(text.c_str(), "%lf%n", &value, &used) != 1 || !std::isfinite(value) || value <= 0.0)
+    return std::nullopt;
+  std::string unit = text.substr(size_t(used));
+  for (char &c : unit) c = char(std::toupper(static_cast<unsigned char>(c)));
+  if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
+  if (unit.size() > 1 && unit.back() == 'I') unit.pop_back();
+  static const std::string kUnits = "KMGT";
+  double factor = 1.0;
+  if (unit.size() == 1 && kUnits.find(unit[0]) != std::string::npos) {
+    for (size_t i = 0; i <= kUnits.find(unit[0]); ++i) factor *= 1024.0;
+  } else if (!unit.empty() && unit != "B") {
+    return std::nullopt;
+  }
+  const double bytes = value * factor;
+  if (bytes < 1.0 || bytes >= 1.8e19) return std::nullopt;
+  return std::size_t(bytes);
+}
+
+}  // namespace audiomeas::host
