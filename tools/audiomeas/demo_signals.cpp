@@ -54,48 +54,33 @@ AlignCase makeAlignCase() {
 
 AttackReleaseCase makeAttackReleaseCase() {
   AttackReleaseCase c;
-  const long long n = 5544000;  // 115.5 s
   c.quietDb = -40.0;
   c.loudDb = -20.0;
-  c.stepUpSeconds = 40.0;
-  c.stepDownSeconds = 65.0;
+  c.stepUpSeconds = double(host::kStepUpSample) / kRate;
+  c.stepDownSeconds = double(host::kStepDownSample) / kRate;
   c.thresholdDb = -45.0;
   c.ratio = 3.0;
   c.attackSeconds = 0.5;
   c.releaseSeconds = 2.0;
   c.delaySamples = 4800;
 
-  Lcg noise(0x5EED0003);
-  const double quiet = dbToAmplitude(c.quietDb) * kFullScale16 * kSqrt3;
-  const double loud = dbToAmplitude(c.loudDb) * kFullScale16 * kSqrt3;
-  const long long up = static_cast<long long>(c.stepUpSeconds * kRate);
-  const long long down = static_cast<long long>(c.stepDownSeconds * kRate);
-  c.reference.resize(n);
-  for (long long i = 0; i < n; ++i)
-    c.reference[i] = round16((i >= up && i < down ? loud : quiet) * noise.next());
+  host::StimulusOptions stimulus;
+  stimulus.baseLevelDb = c.quietDb;
+  stimulus.stepDb = c.loudDb - c.quietDb;
+  stimulus.seed = 0x5EED0003;
+  c.reference = host::attackReleaseStimulus(stimulus);
+  for (double &v : c.reference) v *= 32768.0;  // on the 16-bit grid: integers
 
-  // The compressor. Its detector: the signal's power over a 5 ms one-pole
-  // average, in dB, then smoothed with the attack constant while it rises
-  // and the release constant while it falls; gain from the smoothed level.
-  const double fast = std::exp(-1.0 / (0.005 * kRate));
-  const double attack = std::exp(-1.0 / (c.attackSeconds * kRate));
-  const double release = std::exp(-1.0 / (c.releaseSeconds * kRate));
-  const double slope = 1.0 - 1.0 / c.ratio;
-  double power = 0.0;
-  for (int i = 0; i < kRate / 200; ++i) power += c.reference[i] * c.reference[i];
-  power /= kRate / 200;  // starts settled on the opening level
-  double smoothed = 10.0 * std::log10(power / (kFullScale16 * kFullScale16));
-  c.deviceOutput.resize(n);
-  for (long long i = 0; i < n; ++i) {
-    const double x = c.reference[i];
-    power = x * x + (power - x * x) * fast;
-    const double level = 10.0 * std::log10(power / (kFullScale16 * kFullScale16) + 1e-20);
-    smoothed = level + (smoothed - level) * (level > smoothed ? attack : release);
-    const double gainDb = smoothed > c.thresholdDb ? -slope * (smoothed - c.thresholdDb) : 0.0;
-    c.deviceOutput[i] = round16(x * dbToAmplitude(gainDb));
-  }
+  host::CompressorModel device;
+  device.thresholdDb = c.thresholdDb;
+  device.ratio = c.ratio;
+  device.attackSeconds = c.attackSeconds;
+  device.releaseSeconds = c.releaseSeconds;
+  device.fullScale = kFullScale16;
+  c.deviceOutput = host::compress(c.reference, kRate, device);
+  for (double &v : c.deviceOutput) v = round16(v);
 
-  c.recording.assign(n + c.delaySamples, 0.0);
+  c.recording.assign(c.reference.size() + c.delaySamples, 0.0);
   std::copy(c.deviceOutput.begin(), c.deviceOutput.end(), c.recording.begin() + c.delaySamples);
 
   SettleTimes truth = settleTimes(c.deviceOutput);

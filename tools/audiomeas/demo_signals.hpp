@@ -5,23 +5,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "generate.hpp"
+
 namespace audiomeas::cli::demo {
 
 inline constexpr int kRate = 48000;
 
-// Reproducible uniform noise: a 64-bit linear congruential generator.
-class Lcg {
- public:
-  explicit Lcg(uint64_t seed) : state_(seed) {}
-  // Uniform in [-1, 1), from the top 53 bits of the state.
-  double next() {
-    state_ = state_ * 6364136223846793005ULL + 1442695040888963407ULL;
-    return double(state_ >> 11) * (2.0 / 9007199254740992.0) - 1.0;
-  }
-
- private:
-  uint64_t state_;
-};
+// Reproducible uniform noise, shared with the signal generators.
+using host::Lcg;
 
 // align: the reference is silent, then noise from onsetSample; the recording
 // is the reference scaled by gain, delaySamples later, over faint noise.
@@ -39,17 +30,17 @@ struct AlignCase {
 };
 AlignCase makeAlignCase();
 
-// attack-release: a 115.5 s noise test signal stepping up at stepUpSeconds
-// and back down at stepDownSeconds, through a feed-forward compressor whose
-// smoothed level (one-pole, attackSeconds while it rises, releaseSeconds
-// while it falls) drives its gain; recorded delaySamples late. 16-bit scale,
-// integer samples.
+// attack-release: the generator's 115.5 s stimulus stepping up at
+// stepUpSeconds and back down at stepDownSeconds, through the reference
+// compressor (attackSeconds while its level rises, releaseSeconds while it
+// falls); recorded delaySamples late. 16-bit scale, integer samples.
 struct AttackReleaseCase {
   std::vector<double> reference, recording;
   std::vector<double> deviceOutput;  // the recording without its delay
-  double quietDb = 0.0, loudDb = 0.0;  // re RMS 32767
+  double quietDb = 0.0, loudDb = 0.0;  // dBFS RMS (full scale: 16-bit value 32768)
   double stepUpSeconds = 0.0, stepDownSeconds = 0.0;
-  double thresholdDb = 0.0, ratio = 0.0, attackSeconds = 0.0, releaseSeconds = 0.0;
+  double thresholdDb = 0.0;  // re 32767
+  double ratio = 0.0, attackSeconds = 0.0, releaseSeconds = 0.0;
   long long delaySamples = 0;
   // Truth: the settle times of deviceOutput, as the measurement defines them
   // (see settleTimes), found without any alignment.
