@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "text.hpp"
+#include "xcorr.hpp"
 
 namespace audiomeas::host {
 
@@ -36,14 +37,17 @@ double powerOfTwoAtLeast(double x) {
 }
 
 // synkro_2 on a reference of n samples (the recording is cut or padded to
-// n): its aligned output, the padded and the coarsely shifted recording and
-// the 2n - 1 lags, each n or 2n doubles; then the correlation's two
-// transform work arrays of P complex values each, P the power of two that
-// holds 2n - 1 lags, and that length's tables (about 4 bytes per point).
+// n), at the correlation, its peak: the aligned output, which holds the
+// coarsely shifted recording then (n doubles; the padded copy is gone by
+// then), the two transform work arrays of P complex values each, P the
+// power of two that holds 2n - 1 lags, with the 2n - 1 lags in a block of
+// their own below the shared-block length, and that length's tables (about
+// 4 bytes per point).
 double synkroBytes(double n) {
   if (n <= 0.0) return 0.0;
   const double P = powerOfTwoAtLeast(2.0 * n - 1.0);
-  return 5.0 * n * kDouble + 2.0 * 2.0 * P * kDouble + 4.0 * P;
+  const double lags = P < double(kSharedBlockLength) ? 2.0 * n : 0.0;
+  return (n + lags) * kDouble + 2.0 * 2.0 * P * kDouble + 4.0 * P;
 }
 
 }  // namespace

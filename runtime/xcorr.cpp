@@ -3,6 +3,8 @@
 #include "xcorr.hpp"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -102,6 +104,21 @@ bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T
   return true;
 }
 
+// The fast correlation into c with c's block as the second work array; c
+// keeps a block of 2P values holding count lags. False, before any
+// transform, when the blocks cannot be had.
+bool sharedBlockSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T P, int32_T maxlag,
+                     emxBuffer_real_T* c, int32_T count) {
+  const std::int64_t doubles = 2 * static_cast<std::int64_t>(P);
+  if (doubles > INT32_MAX) return false;
+  const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[static_cast<std::size_t>(doubles)]);
+  if (a == nullptr || !emxResize1(c, static_cast<int32_T>(doubles))) return false;
+  c->size[0] = count;
+  detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag,
+                          true, a.get(), c->data, c->data);
+  return true;
+}
+
 }  // namespace
 
 XcorrMethod xcorrMethod(int32_T nx, int32_T ny) {
@@ -146,9 +163,11 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
   const bool fftUsable = method.fftLength >= static_cast<real_T>(count);
   const bool aliased = c == x || c == y || (c->data != nullptr && (c->data == x->data || c->data == y->data));
   if (method.useFft && fftUsable && !aliased && detail::fast::applies(static_cast<int32_T>(method.fftLength))) {
+    const auto P = static_cast<int32_T>(method.fftLength);
+    if (P >= kSharedBlockLength && sharedBlockSums(x, y, P, maxlag, c, count)) return;
     // Every lag is written, so they go straight into c.
     if (!emxResize1(c, count)) return;
-    if (!transformSums(x, y, static_cast<int32_T>(method.fftLength), maxlag, c->data)) emxResize1(c, 0);
+    if (!transformSums(x, y, P, maxlag, c->data)) emxResize1(c, 0);
     return;
   }
 

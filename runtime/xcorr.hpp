@@ -33,6 +33,12 @@ struct XcorrMethod {
 };
 XcorrMethod xcorrMethod(int32_T nx, int32_T ny);
 
+// From this transform length on (work arrays of 64 MiB), xcorr uses c's own
+// block as the second work array: the lags are unwrapped from the first
+// array only once the second is spent, so the 2M - 1 results need no memory
+// of their own at the peak of a long correlation.
+inline constexpr int32_T kSharedBlockLength = 1 << 22;
+
 namespace detail {
 // Circular correlation of x and y (zero-padded to the power of two P, which
 // the fast engine takes) in the work arrays a and b (P complex values each),

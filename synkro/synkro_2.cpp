@@ -4,7 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <numeric>
+#include <optional>
 
 #include "emx.hpp"
 #include "fft_detail.hpp"  // EmxTemp
@@ -121,27 +124,36 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   if (n == 0) return;
 
   using Temporary = audiomeas::detail::EmxTemp<emxBuffer_real_T>;
-  const Temporary paddedRecording(1);
-  const Temporary shiftedRecording(1);
+  // The coarsely shifted recording is held in the output array itself,
+  // which the fine move then shifts in place: one array of n values fewer at
+  // the correlation, the peak of a long call. Only an output that could not
+  // be had needs an array of its own.
+  std::optional<Temporary> spare;
+  if (!outputReady) spare.emplace(1);
+  emxBuffer_real_T* shiftedRecording = outputReady ? alignedRecording : spare->get();
   const Temporary correlation(1);
-  if (paddedRecording.get() == nullptr || shiftedRecording.get() == nullptr ||
-      correlation.get() == nullptr || !emxResize1(paddedRecording.get(), n)) {
-    return;
-  }
-  const int32_T kept = std::min(m, n);
-  std::copy_n(recording->data, kept, paddedRecording.get()->data);
-  std::fill_n(paddedRecording.get()->data + kept, n - kept, 0.0);
-
+  if (shiftedRecording == nullptr || correlation.get() == nullptr) return;
+  // A call that stops early leaves the output as it promised: all zeros.
+  const auto stop = [&] {
+    if (outputReady) std::fill_n(alignedRecording->data, n, 0.0);
+  };
   real_T coarseFailed = 0.0;
-  crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording.get(), &coarseFailed,
-              report);
-  if (shiftedRecording.get()->size[0] != n) return;
-  const real_T* shifted = shiftedRecording.get()->data;
+  {
+    // Needed by the coarse stage only: released before the correlation.
+    const Temporary paddedRecording(1);
+    if (paddedRecording.get() == nullptr || !emxResize1(paddedRecording.get(), n)) return;
+    const int32_T kept = std::min(m, n);
+    std::copy_n(recording->data, kept, paddedRecording.get()->data);
+    std::fill_n(paddedRecording.get()->data + kept, n - kept, 0.0);
+    crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording, &coarseFailed,
+                report);
+  }
+  if (shiftedRecording->size[0] != n) return stop();
 
   // Lag k - n at 1-based index k; magnitudes overwrite the values in place.
-  xcorr(reference, shiftedRecording.get(), correlation.get());
+  xcorr(reference, shiftedRecording, correlation.get());
   const int64_t lagCount = 2 * static_cast<int64_t>(n) - 1;
-  if (correlation.get()->size[0] != lagCount) return;
+  if (correlation.get()->size[0] != lagCount) return stop();
   real_T* magnitude = correlation.get()->data;
   std::transform(magnitude, magnitude + lagCount, magnitude, [](real_T c) { return std::fabs(c); });
 
@@ -156,14 +168,20 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   const real_T peakValue = magnitude[peak];
   if (report != nullptr && report->correlation) report->correlation(magnitude, lagCount, peak + 1);
 
-  // Positive when the recording comes later than the reference.
+  // Positive when the recording comes later than the reference. In place:
+  // aligned(j) = shifted(j + lag) where that exists, zeros elsewhere
+  // (|lag| <= n - 1, so some samples always stay).
   const int64_t lag = n - (peak + 1);
   *fineLag = static_cast<real_T>(lag);
   if (outputReady) {
-    const int64_t first = std::max<int64_t>(0, -lag);
-    const int64_t last = std::min<int64_t>(n, n - lag);
-    if (first < last) {
-      std::copy(shifted + (first + lag), shifted + (last + lag), alignedRecording->data + first);
+    real_T* y = alignedRecording->data;
+    const auto kept = static_cast<std::size_t>(n - std::llabs(lag));
+    if (lag >= 0) {
+      std::memmove(y, y + lag, kept * sizeof(real_T));
+      std::fill(y + kept, y + n, 0.0);
+    } else {
+      std::memmove(y - lag, y, kept * sizeof(real_T));
+      std::fill(y, y - lag, 0.0);
     }
   }
 

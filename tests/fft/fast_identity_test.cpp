@@ -119,6 +119,25 @@ TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
   }
 }
 
+TEST_P(FastIdentity, LongCorrelationSharesItsResultBlock) {
+  // From the shared-block length on, xcorr's lags live in its second work
+  // array: the bits must be those of separate blocks, with the block kept.
+  if (GetParam()) GTEST_SKIP() << "the kernels are checked at shorter lengths";
+  const int nx = kSharedBlockLength / 2 + 1, ny = kSharedBlockLength / 2 - 7;
+  const auto x = awkwardSignal(nx, 31), y = awkwardSignal(ny, 32);
+  const XcorrMethod m = xcorrMethod(nx, ny);
+  const auto P = static_cast<int>(m.fftLength);
+  ASSERT_TRUE(m.useFft);
+  ASSERT_GE(P, kSharedBlockLength);
+  const int maxlag = nx - 1;
+  std::vector<real_T> a(2 * static_cast<std::size_t>(P)), b(a.size()), want(2 * static_cast<std::size_t>(maxlag) + 1);
+  detail::fastCorrelation(x.data(), nx, y.data(), ny, 0, P, maxlag, true, a.data(), b.data(), want.data());
+  RealVec xa(x), ya(y), c;
+  xcorr(xa.get(), ya.get(), c.get());
+  EXPECT_TRUE(sameBits(want, c.get()->data, c.length()));
+  EXPECT_GE(c.get()->capacity, 2 * P);
+}
+
 TEST_P(FastIdentity, FixedTransformsAndCorrelation) {
   if (GetParam()) GTEST_SKIP() << "the portable kernels run the same schedule; the shorter lengths cover it";
   using fixed::kFftLength;

@@ -55,7 +55,7 @@ TEST(SynkroAllocation, EveryFailedBlockRejectsTheMatch) {
   ASSERT_EQ(lag, 7.0);
   ASSERT_EQ(failed, 0.0);
   const int largeCalls = gLargeCalls;
-  ASSERT_GE(largeCalls, 4);  // output, padded, shifted, correlation
+  ASSERT_GE(largeCalls, 3);  // output (which holds the shifted recording), padded, correlation
 
   for (int k = 1; k <= largeCalls; ++k) {
     SCOPED_TRACE(k);
