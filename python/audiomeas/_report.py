@@ -15,10 +15,10 @@ import numpy as np
 
 @functools.lru_cache(maxsize=None)
 def _cls(name: str, fields: tuple[str, ...], extra: tuple[str, ...]):
-    spec = [(f, object) for f in fields] + [
+    layout = [(f, object) for f in fields] + [
         (f, object, dataclasses.field(default=None, repr=False, compare=False)) for f in extra
     ]
-    return dataclasses.make_dataclass(name, spec, frozen=True, namespace={"__module__": "audiomeas"})
+    return dataclasses.make_dataclass(name, layout, frozen=True, namespace={"__module__": "audiomeas"})
 
 
 def _camel(key: str) -> str:
