@@ -7,26 +7,21 @@
 #include "bench_support.hpp"
 #include "rt_nonfinite.hpp"
 #include "synkro_2.h"
+#include "test_arrays.hpp"
 #include "xcorr.hpp"
 
 namespace {
 
-struct Host {
-  std::vector<double> data;
-  int32_T size[1];
-  emxBuffer_real_T a;
-  explicit Host(std::vector<double> v) : data(std::move(v)) {
-    size[0] = static_cast<int32_T>(data.size());
-    a = {data.data(), size, size[0], 1, false};
-  }
-};
+using audiomeas::test::Column;
+using audiomeas::test::Exact;
 
 void Synkro2(benchmark::State& state) {
   const auto n = static_cast<std::size_t>(state.range(0)) * bench::kRate;
-  Host ref{bench::programme(n, 5)}, rec{bench::programme(n, 5, 960)}, out{std::vector<double>(n)};
+  const Exact ref(bench::programme(n, 5)), rec(bench::programme(n, 5, 960));
+  Column out{std::vector<double>(n)};
   double lag = 0, failed = 0;
   for (auto _ : state) {
-    synkro_2(&ref.a, &rec.a, bench::kRate, &out.a, &lag, &failed);
+    synkro_2(ref.get(), rec.get(), bench::kRate, out.get(), &lag, &failed);
     benchmark::DoNotOptimize(lag);
   }
   state.counters["lag"] = lag;
@@ -36,10 +31,11 @@ BENCHMARK(Synkro2)->Arg(1)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond);
 void VariableXcorr(benchmark::State& state) {
   audiomeas::rt_InitInfAndNaN(8);
   const auto n = static_cast<std::size_t>(state.range(0)) * bench::kRate;
-  Host x{bench::programme(n, 5)}, y{bench::programme(n, 5, 960)}, c{std::vector<double>(2 * n)};
+  const Exact x(bench::programme(n, 5)), y(bench::programme(n, 5, 960));
+  Column c{std::vector<double>(2 * n)};
   for (auto _ : state) {
-    audiomeas::xcorr(&x.a, &y.a, &c.a);
-    benchmark::DoNotOptimize(c.a.data);
+    audiomeas::xcorr(x.get(), y.get(), c.get());
+    benchmark::DoNotOptimize(c.get()->data);
   }
 }
 BENCHMARK(VariableXcorr)->Arg(1)->Arg(10)->Arg(60)->Unit(benchmark::kMillisecond);

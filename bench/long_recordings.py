@@ -14,6 +14,9 @@ import time
 
 import numpy as np
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "support"))
+from host_arrays import column  # noqa: E402
+
 RATE = 48000
 
 
@@ -33,24 +36,14 @@ def signals(seconds: float):
     return x, y
 
 
-class Emx(ctypes.Structure):
-    _fields_ = [("data", ctypes.c_void_p), ("size", ctypes.POINTER(ctypes.c_int32)),
-                ("capacity", ctypes.c_int32), ("dimCount", ctypes.c_int32),
-                ("ownsData", ctypes.c_uint8)]
-
-
-def column(a: np.ndarray):
-    size = (ctypes.c_int32 * 1)(a.size)
-    return Emx(a.ctypes.data, size, a.size, 1, 0), size
-
-
 def run(which: str, build: str, seconds: float) -> None:
     x, y = signals(seconds)
     before = peak_bytes()
     if which == "synkro":
         lib = ctypes.CDLL(os.path.join(build, "lib", "libsynkro.so"))
         out = np.empty(x.size)
-        (r, rs), (s, ss), (o, os_) = column(x), column(y), column(out)
+        cols = [column(a, copy=False) for a in (x, y, out)]
+        r, s, o = (c[0] for c in cols)
         lag, failed = ctypes.c_double(), ctypes.c_double()
         t0 = time.perf_counter()
         lib.synkro_2(ctypes.byref(r), ctypes.byref(s), ctypes.c_double(RATE), ctypes.byref(o),

@@ -1,7 +1,7 @@
 # Installation of every registered library (cmake/library.cmake): the shared
 # library with its versioned SONAME and its public headers, one imported
 # target audiomeas::<name> in the CMake package and one pkg-config file each.
-# The tool installs itself (tools/CMakeLists.txt).
+# The tool installs itself (programs/audiomeas/CMakeLists.txt).
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 

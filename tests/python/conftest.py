@@ -19,18 +19,10 @@ import pytest
 
 CHECKOUT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(CHECKOUT / "python"))
+sys.path.insert(0, str(CHECKOUT / "tests" / "support"))
 
 from audiomeas import _loader  # noqa: E402
-
-
-class _Emx(ctypes.Structure):
-    _fields_ = [
-        ("data", ctypes.c_void_p),
-        ("size", ctypes.POINTER(ctypes.c_int32)),
-        ("capacity", ctypes.c_int32),
-        ("dimCount", ctypes.c_int32),
-        ("ownsData", ctypes.c_uint8),
-    ]
+from host_arrays import column, values  # noqa: E402
 
 
 class Raw:
@@ -48,28 +40,19 @@ class Raw:
             self._libs[name] = lib
         return self._libs[name]
 
-    @staticmethod
-    def column(values):
-        """(struct, keep-alive) of a float64 column over a copy of values."""
-        a = np.array(values, dtype=np.float64)
-        size = (ctypes.c_int32 * 1)(a.size)
-        return _Emx(a.ctypes.data, size, a.size, 1, 0), (a, size)
-
     def synkro(self, ref, rec, fs):
-        r, kr = self.column(ref)
-        s, ks = self.column(rec)
-        out, ko = self.column(np.zeros(len(ref)))
+        r, kr = column(ref)
+        s, ks = column(rec)
+        out, ko = column(np.zeros(len(ref)))
         lag, failed = ctypes.c_double(), ctypes.c_double()
         self.lib("synkro").synkro_2(ctypes.byref(r), ctypes.byref(s), ctypes.c_double(fs),
                                     ctypes.byref(out), ctypes.byref(lag), ctypes.byref(failed))
-        n = out.size[0]
-        aligned = np.ctypeslib.as_array(ctypes.cast(out.data, ctypes.POINTER(ctypes.c_double)),
-                                        shape=(n,)).copy()
+        aligned = values(out)
         assert not out.ownsData, "an output block of full length must be used as it is"
         return aligned, lag.value, failed.value
 
     def burstra(self, presence, activity, measured, fs):
-        cols = [self.column(x) for x in (presence, activity, measured)]
+        cols = [column(x) for x in (presence, activity, measured)]
         d, a, w = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
         self.lib("burstra").burstra(*(ctypes.byref(c[0]) for c in cols), ctypes.c_double(fs),
                                     ctypes.byref(d), ctypes.byref(a), ctypes.byref(w))
@@ -77,7 +60,7 @@ class Raw:
 
     def envelo(self, reference, recording):
         """(rise, fall, failed) of envelo_estimation, as the library returns them."""
-        (r, kr), (c, kc) = self.column(reference), self.column(recording)
+        (r, kr), (c, kc) = column(reference), column(recording)
         rise, fall, failed = ctypes.c_double(), ctypes.c_double(), ctypes.c_double()
         self.lib("envelo").envelo_estimation(
             ctypes.byref(r), ctypes.byref(c), ctypes.c_double(0.0), ctypes.c_double(0.0),

@@ -1,10 +1,11 @@
-// Test helpers: emxBuffer_real_T containers built the way a host builds them
-// (plain malloc'd structures, no library call), so that they also serve for
-// synkro, which exports no array API.
+// The tests' one helper for emxBuffer_real_T containers built the way a host
+// builds them (plain structures, no library call), so that they also serve
+// for synkro, which exports no array API. Benchmarks use it too.
 #pragma once
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "audiomeas_types.h"
@@ -40,6 +41,33 @@ class Column {
 
  private:
   emxBuffer_real_T* a_;
+};
+
+// A read-only input: a non-owning header whose block is exactly the samples
+// (no spare element, so a read past the end shows under AddressSanitizer).
+class Exact {
+ public:
+  explicit Exact(std::vector<real_T> v) : v_(std::move(v)), size_(static_cast<int32_T>(v_.size())) {
+    a_ = {v_.empty() ? nullptr : v_.data(), &size_, size_, 1, false};
+  }
+  Exact(const Exact&) = delete;
+  Exact& operator=(const Exact&) = delete;
+  const emxBuffer_real_T* get() const { return &a_; }
+
+ private:
+  std::vector<real_T> v_;
+  int32_T size_;
+  emxBuffer_real_T a_{};
+};
+
+// An output container over a caller's block (which may be null).
+struct HostArray {
+  int32_T size;
+  emxBuffer_real_T a;
+  HostArray(real_T* block, int32_T length, int32_T capacity, bool owns)
+      : size(length), a{block, &size, capacity, 1, owns} {}
+  HostArray(const HostArray&) = delete;
+  std::vector<real_T> values() const { return {a.data, a.data + size}; }
 };
 
 // Fills every element with a value no computation produces, so that a loop

@@ -1,7 +1,5 @@
-// Test signals for signal matching: inputs wrapped exactly (no spare element,
-// so a read past the end shows under AddressSanitizer), output containers as
-// a host builds them, deterministic noise laid out in 5 ms blocks, and the
-// expected whole-sample moves.
+// Test signals for signal matching: deterministic noise laid out in 5 ms
+// blocks, and the expected whole-sample moves.
 #pragma once
 
 #include <cstdint>
@@ -10,34 +8,9 @@
 #include <vector>
 
 #include "audiomeas_types.h"
+#include "test_arrays.hpp"
 
 namespace audiomeas::test {
-
-// A read-only input: a non-owning header whose block is exactly the samples.
-class Exact {
- public:
-  explicit Exact(std::vector<real_T> v) : v_(std::move(v)), size_(static_cast<int32_T>(v_.size())) {
-    a_ = {v_.empty() ? nullptr : v_.data(), &size_, size_, 1, false};
-  }
-  Exact(const Exact&) = delete;
-  Exact& operator=(const Exact&) = delete;
-  const emxBuffer_real_T* get() const { return &a_; }
-
- private:
-  std::vector<real_T> v_;
-  int32_T size_;
-  emxBuffer_real_T a_{};
-};
-
-// An output container over a caller's block (which may be null).
-struct HostArray {
-  int32_T size;
-  emxBuffer_real_T a;
-  HostArray(real_T* block, int32_T length, int32_T capacity, bool owns)
-      : size(length), a{block, &size, capacity, 1, owns} {}
-  HostArray(const HostArray&) = delete;
-  std::vector<real_T> values() const { return {a.data, a.data + size}; }
-};
 
 // Magnitudes uniform in [amplitude/2, amplitude), random sign; reproducible.
 inline std::vector<real_T> noise(int32_T n, real_T amplitude, uint64_t seed) {

@@ -19,8 +19,12 @@
 
 #include "audiomeas_types.h"
 #include "registered_libraries.hpp"
+#include "test_arrays.hpp"
 
 namespace {
+
+using audiomeas::test::Exact;
+using audiomeas::test::HostArray;
 
 template <class F>
 F symbol(void* lib, const char* name) {
@@ -67,40 +71,36 @@ void measureInChild(const Order& order, int mode, int fd) {
   std::copy(ref.begin(), ref.end() - 37, rec.begin() + 37);
   std::vector<double> inf = ref;
   inf[4000] = INFINITY;
-  int32_T n = 8000, outSize = 0;
-  emxBuffer_real_T r{ref.data(), &n, n, 1, false}, m{rec.data(), &n, n, 1, false};
-  emxBuffer_real_T ri{inf.data(), &n, n, 1, false};
-  for (const emxBuffer_real_T* x : {&r, &ri}) {
-    emxBuffer_real_T aligned{nullptr, &outSize, 0, 1, true};
+  const Exact r(ref), m(rec), ri(inf);
+  for (const Exact* x : {&r, &ri}) {
+    HostArray aligned(nullptr, 0, 0, true);
     double lag = 0, failed = 0;
     symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, double, emxBuffer_real_T*,
-                    double*, double*)>(lib[0], "synkro_2")(x, &m, 8000.0, &aligned, &lag, &failed);
-    out.insert(out.end(), aligned.data, aligned.data + outSize);
+                    double*, double*)>(lib[0], "synkro_2")(x->get(), m.get(), 8000.0, &aligned.a, &lag,
+                                                           &failed);
+    const std::vector<double> values = aligned.values();
+    out.insert(out.end(), values.begin(), values.end());
     out.push_back(lag);
     out.push_back(failed);
-    std::free(aligned.data);
+    std::free(aligned.a.data);
   }
 
   // burstra: 2 s at 8 kHz, active from 0.5 s.
   std::vector<double> p = noise(16000, 2000, 3, 0), a = noise(16000, 16000, 5, 4000),
                       s = noise(16000, 60, 7, 0);
-  int32_T bn = 16000;
-  emxBuffer_real_T bp{p.data(), &bn, bn, 1, false}, ba{a.data(), &bn, bn, 1, false},
-      bs{s.data(), &bn, bn, 1, false};
+  const Exact bp(p), ba(a), bs(s);
   double d = 0, level = 0, warning = 0;
   symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, const emxBuffer_real_T*, double,
-                  double*, double*, double*)>(lib[2], "burstra")(&bp, &ba, &bs, 8000.0, &d, &level,
+                  double*, double*, double*)>(lib[2], "burstra")(bp.get(), ba.get(), bs.get(), 8000.0, &d, &level,
                                                                  &warning);
   out.insert(out.end(), {d, level, warning});
 
   // The kernels both envelo and burstra export under one name.
-  std::vector<double> v = {3.0, 4.0};
-  int32_T vn = 2;
-  emxBuffer_real_T x{v.data(), &vn, 2, 1, false};
-  out.push_back(symbol<Reduce>(lib[2], "sum")(&x));
-  out.push_back(symbol<Reduce>(lib[2], "rms")(&x));
-  out.push_back(symbol<Reduce>(lib[1], "b_sum")(&x));
-  out.push_back(symbol<Reduce>(lib[1], "b_rms")(&x));
+  const Exact x({3.0, 4.0});
+  out.push_back(symbol<Reduce>(lib[2], "sum")(x.get()));
+  out.push_back(symbol<Reduce>(lib[2], "rms")(x.get()));
+  out.push_back(symbol<Reduce>(lib[1], "b_sum")(x.get()));
+  out.push_back(symbol<Reduce>(lib[1], "b_rms")(x.get()));
   std::vector<double> history(200, 1.0);
   out.push_back(symbol<double (*)(const double*)>(lib[1], "sum")(history.data()));
   for (void* h : {lib[1], lib[2]}) {
