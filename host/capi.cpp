@@ -93,6 +93,15 @@ AM_EXPORT audiomeas_result *audiomeas_measure_files(const char *job) {
   });
 }
 
+AM_EXPORT const char *audiomeas_measurements(void) {
+  static const std::string text = [] {
+    Json j = Json::object();
+    for (const MeasurementKind &k : measurementKinds()) j[k.name] = k.arguments;
+    return j.dump();
+  }();
+  return text.c_str();
+}
+
 AM_EXPORT int audiomeas_result_code(const audiomeas_result *result) {
   return result != nullptr ? result->code : kExitBadInput;
 }

@@ -66,6 +66,12 @@ audiomeas_result *audiomeas_transient_snr(const double *presence, int64_t np,
  * The report carries the file names. */
 audiomeas_result *audiomeas_measure_files(const char *job);
 
+/* The measurements audiomeas_measure_files runs, as a JSON object from each
+ * name to its signal arguments in order (one file each), e.g.
+ * {"align": ["reference", "recording"], ...}. The text is static: never
+ * NULL, never freed. */
+const char *audiomeas_measurements(void);
+
 /* Exit code of the tool for this result: 0 measured, 1 measured with a flag
  * raised, 2 bad job, 3 bad input (the JSON is then {"error": message}). */
 int audiomeas_result_code(const audiomeas_result *result);

@@ -34,6 +34,8 @@ def _setup(lib: ctypes.CDLL) -> None:
                                                            ctypes.c_uint]
     lib.audiomeas_transient_snr.argtypes = signal * 3 + [ctypes.c_double, ctypes.c_uint]
     lib.audiomeas_measure_files.argtypes = [ctypes.c_char_p]
+    lib.audiomeas_measurements.argtypes = []
+    lib.audiomeas_measurements.restype = ctypes.c_char_p
     for name in ("align", "attack_release", "transient_snr", "measure_files"):
         getattr(lib, f"audiomeas_{name}").restype = _result_p
     lib.audiomeas_result_code.argtypes = [_result_p]
@@ -48,6 +50,12 @@ def _setup(lib: ctypes.CDLL) -> None:
 
 def library() -> ctypes.CDLL:
     return _loader.library("audiomeas", _setup)
+
+
+def measurements() -> dict[str, list[str]]:
+    """Each measurement the host layer runs on files, with its signal
+    arguments in order (one file each)."""
+    return json.loads(library().audiomeas_measurements())
 
 
 def signal_args(*arrays: np.ndarray) -> list:

@@ -26,9 +26,6 @@ from dataclasses import dataclass
 from . import _host
 from ._host import EXIT_BAD_INPUT, EXIT_FLAGGED, EXIT_OK, EXIT_OUTPUT, EXIT_USAGE
 
-# Measurement -> number of files, in the subcommands' order.
-FILE_COUNTS = {"align": 2, "attack-release": 2, "transient-snr": 3}
-
 # A row whose task raised is retried this many times (another worker may
 # have the library, the memory or the mount the first one lacked); a row
 # whose worker died is retried until the scheduler's allowed-failures.
@@ -159,17 +156,19 @@ def read_manifest(path: str) -> list[ManifestRow]:
         raise _bad_input(path, f"cannot read: {e.strerror}") from None
     # Bytes that are not UTF-8 survive the round trip back to a file name.
     records = _parse_csv(data.decode("utf-8", "surrogateescape"), path)
+    file_counts = {name: len(arguments) for name, arguments in _host.measurements().items()}
     rows: list[ManifestRow] = []
     for i, (line, fields) in enumerate(records):
         name = _ascii_lower(fields[0])
         if i == 0 and name == "measurement":
             continue
-        if name not in FILE_COUNTS:
+        if name not in file_counts:
+            names = list(file_counts)
             raise _usage(
                 f"{path}:{line}: unknown measurement '{fields[0]}' "
-                f"({', '.join(list(FILE_COUNTS)[:-1])} or {list(FILE_COUNTS)[-1]})"
+                f"({', '.join(names[:-1])} or {names[-1]})"
             )
-        want = FILE_COUNTS[name]
+        want = file_counts[name]
         files = fields[1:]
         while len(files) > want and files[-1] == "":
             files.pop()
