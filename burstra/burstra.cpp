@@ -107,7 +107,7 @@ FrameTally tally(const real_T* presence, const real_T* activity, const real_T* m
                     &report->activitySmoothed}) {
       v->assign(static_cast<std::size_t>(frameCount), 0.0);
     }
-    report->frameClass.assign(static_cast<std::size_t>(frameCount), Report::quiet);
+    report->frameClass.assign(static_cast<std::size_t>(frameCount), Report::kQuiet);
   }
   FrameTally t;
   const auto length = static_cast<real_T>(frameLength);
@@ -139,7 +139,7 @@ FrameTally tally(const real_T* presence, const real_T* activity, const real_T* m
       report->presenceSmoothed[i] = presenceLevel;
       report->activityLevel[i] = a;
       report->activitySmoothed[i] = activityLevel;
-      report->frameClass[i] = active ? Report::active : present ? Report::noise : Report::quiet;
+      report->frameClass[i] = active ? Report::kActive : present ? Report::kNoise : Report::kQuiet;
     }
     if (active) {
       t.activeFrames += 1.0;

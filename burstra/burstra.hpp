@@ -40,7 +40,7 @@ FrameTally tallyFrames(const real_T* presence, const real_T* activity, const rea
 // C layer passes none. Levels in dB re RMS 32767.
 struct Report {
   // Frame classes, per frame.
-  enum Class : std::int8_t { quiet = 0, noise = 1, active = 2 };
+  enum Class : std::int8_t { kQuiet = 0, kNoise = 1, kActive = 2 };
 
   real_T frameLength = 0.0;  // samples, floor(0.005 * rate)
   real_T frameCount = 0.0;   // floor(presence length / frameLength)

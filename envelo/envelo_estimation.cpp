@@ -24,7 +24,7 @@ constexpr real_T kFullScale = 32767.0;
 constexpr real_T kFloor = 1e-6;
 
 // 20 log10(rms + 1e-6), dB re 1.0.
-real_T activity_level(real_T rmsValue) {
+real_T activityLevel(real_T rmsValue) {
   real_T level = rmsValue + kFloor;
   b_log10(&level);
   return 20.0 * level;
@@ -35,7 +35,7 @@ void age(real_T history[kHistoryLength]) {
   history[0] = 0.0;
 }
 
-bool long_enough(const emxBuffer_real_T* x, int32_T minLength) {
+bool longEnough(const emxBuffer_real_T* x, int32_T minLength) {
   return x != nullptr && x->size != nullptr && x->data != nullptr && x->dimCount >= 1 &&
          emxVectorLength(x) >= minLength;
 }
@@ -47,25 +47,25 @@ struct SegmentLayout {
 constexpr SegmentLayout kFalling{1929600, 113};  // 40.2 s .. 65.1 s
 constexpr SegmentLayout kRising{3139200, 239};   // 65.4 s .. 115.5 s
 
-real_T segment_settle_time(const AlignedRecording& aligned, SegmentLayout layout,
+real_T segmentSettleTime(const AlignedRecording& aligned, SegmentLayout layout,
                            Segment segment, SegmentReport* report) {
   real_T track[kRising.count];
-  level_track(aligned, layout.first, layout.count, track);
+  levelTrack(aligned, layout.first, layout.count, track);
   if (report != nullptr) {
     report->first = layout.first;
     report->count = layout.count;
     std::copy_n(track, layout.count, report->track);
   }
-  return settle_time(track, layout.count, segment, report);
+  return settleTime(track, layout.count, segment, report);
 }
 
 }  // namespace
 
-real_T recording_threshold(const real_T sigTmp[kSignalLength]) {
-  return activity_level(rms(sigTmp)) - kRecordingMargin;
+real_T recordingThresholdOf(const real_T sig_tmp[kSignalLength]) {
+  return activityLevel(rms(sig_tmp)) - kRecordingMargin;
 }
 
-Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], real_T threshold) {
+Onsets findOnsets(const real_T* reference, const real_T sig_tmp[kSignalLength], real_T threshold) {
   real_T referenceHistory[kHistoryLength] = {};
   real_T recordingHistory[kHistoryLength] = {};
   Onsets onsets;
@@ -73,12 +73,12 @@ Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], 
     age(referenceHistory);
     age(recordingHistory);
     const int32_T start = kBlockLength * k;
-    if (activity_level(rmsOf(reference + start, kFrameLength)) > kReferenceActivity) {
+    if (activityLevel(rmsOf(reference + start, kFrameLength)) > kReferenceActivity) {
       referenceHistory[0] = 1.0;
     }
     // The recording copy ends at 720,000: the last frame is one sample short.
     const int32_T recordingFrame = std::min(kFrameLength, kSignalLength - start);
-    if (activity_level(rmsOf(sigTmp + start, recordingFrame)) > threshold) {
+    if (activityLevel(rmsOf(sig_tmp + start, recordingFrame)) > threshold) {
       recordingHistory[0] = 1.0;
     }
     if (onsets.reference == 0 && sum(referenceHistory) > kActiveBlocks) onsets.reference = k + 1;
@@ -88,42 +88,42 @@ Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], 
   return onsets;
 }
 
-real_T coarse_shift(const Onsets& onsets) {
+real_T coarseShiftOf(const Onsets& onsets) {
   return static_cast<real_T>(kBlockLength) *
          static_cast<real_T>(onsets.reference - onsets.recording);
 }
 
-void shift_samples(const real_T sigTmp[kSignalLength], real_T shift, real_T out[kSignalLength]) {
+void shiftSamples(const real_T sig_tmp[kSignalLength], real_T shift, real_T out[kSignalLength]) {
   std::fill_n(out, kSignalLength, 0.0);
   const real_T magnitude = std::fabs(shift);
   if (!(magnitude < kSignalLength)) return;  // moved out entirely (or not a number)
   const auto s = static_cast<int32_T>(magnitude);
   if (shift >= 0.0) {
-    std::copy_n(sigTmp, kSignalLength - s, out + s);
+    std::copy_n(sig_tmp, kSignalLength - s, out + s);
   } else {
-    std::copy_n(sigTmp + s, kSignalLength - s, out);
+    std::copy_n(sig_tmp + s, kSignalLength - s, out);
   }
 }
 
-Peak find_peak(const real_T crossCor[kCorrelationLength]) {
+Peak findPeak(const real_T cross_cor[kCorrelationLength]) {
   int32_T k = 0;
-  while (k < kCorrelationLength && rtIsNaN(crossCor[k])) ++k;
-  if (k == kCorrelationLength) return {1, crossCor[0]};
-  Peak peak{k + 1, crossCor[k]};
+  while (k < kCorrelationLength && rtIsNaN(cross_cor[k])) ++k;
+  if (k == kCorrelationLength) return {1, cross_cor[0]};
+  Peak peak{k + 1, cross_cor[k]};
   for (++k; k < kCorrelationLength; ++k) {
-    if (crossCor[k] > peak.value) peak = {k + 1, crossCor[k]};
+    if (cross_cor[k] > peak.value) peak = {k + 1, cross_cor[k]};
   }
   return peak;
 }
 
-real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
-                         const real_T crossCor[kCorrelationLength], Peak peak, real_T* ratio) {
+real_T alignmentVerdict(real_T coarseShift, real_T totalDelay,
+                         const real_T cross_cor[kCorrelationLength], Peak peak, real_T* ratio) {
   const bool earlierReject = coarseShift > kMaxShift || std::fabs(totalDelay) > kMaxDelay;
   if (earlierReject && ratio == nullptr) return 1.0;
   // 1-based window peak +- 240,000, kept inside the correlation.
   const int32_T first = std::max(peak.index - kPeakHalfWindow, 1);
   const int32_T last = std::min(peak.index + kPeakHalfWindow, kCorrelationLength);
-  const real_T windowSum = sumOf(crossCor + (first - 1), last - first + 1);
+  const real_T windowSum = sumOf(cross_cor + (first - 1), last - first + 1);
   const real_T r = (windowSum - peak.value) / (2.0 * kPeakHalfWindow * peak.value);
   if (ratio != nullptr) *ratio = r;
   if (earlierReject) return 1.0;
@@ -131,21 +131,21 @@ real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
   return r <= kMaxProminenceRatio ? 0.0 : 1.0;
 }
 
-Alignment align_recording(const real_T* reference, const real_T* recording, Report* report) {
+Alignment alignRecording(const real_T* reference, const real_T* recording, Report* report) {
   // recording[0 .. 719,999] stands for sig_tmp, the same samples moved by the
-  // shift (shift_samples) are formed inside the transform's load.
-  const real_T threshold = recording_threshold(recording);
-  const Onsets onsets = find_onsets(reference, recording, threshold);
-  const real_T shift = coarse_shift(onsets);
+  // shift (shiftSamples) are formed inside the transform's load.
+  const real_T threshold = recordingThresholdOf(recording);
+  const Onsets onsets = findOnsets(reference, recording, threshold);
+  const real_T shift = coarseShiftOf(onsets);
   // |shift| <= 240 * 2,999; past 720,000 nothing of the recording would remain.
   const real_T clamped = std::clamp(shift, -static_cast<real_T>(kSignalLength), static_cast<real_T>(kSignalLength));
   real_T* cross_cor = fixed::correlation(reference, recording, static_cast<int32_T>(clamped));
   b_abs(cross_cor, cross_cor);  // the magnitudes replace the lags in place
-  const Peak peak = find_peak(cross_cor);
+  const Peak peak = findPeak(cross_cor);
   if (report != nullptr && report->correlation) report->correlation(cross_cor, kCorrelationLength, peak.index);
   const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
   real_T ratio = kNoValue;
-  Alignment a{fineLag - shift, alignment_verdict(shift, fineLag - shift, cross_cor, peak,
+  Alignment a{fineLag - shift, alignmentVerdict(shift, fineLag - shift, cross_cor, peak,
                                                  report != nullptr ? &ratio : nullptr)};
   // The recording must lag the reference.
   if (!(a.totalDelay > 0.0)) a.failed = 1.0;
@@ -160,21 +160,21 @@ Alignment align_recording(const real_T* reference, const real_T* recording, Repo
     report->fineLag = fineLag;
     report->totalDelay = a.totalDelay;
     report->distinctness = ratio;
-    report->rejection = shift > kMaxShift                       ? Rejection::coarseShift
-                        : std::fabs(a.totalDelay) > kMaxDelay   ? Rejection::totalDelay
-                        : !(ratio <= kMaxProminenceRatio)       ? Rejection::distinctness
-                        : !(a.totalDelay > 0.0)                 ? Rejection::notLagging
-                                                                : Rejection::none;
+    report->rejection = shift > kMaxShift                       ? Rejection::kCoarseShift
+                        : std::fabs(a.totalDelay) > kMaxDelay   ? Rejection::kTotalDelay
+                        : !(ratio <= kMaxProminenceRatio)       ? Rejection::kDistinctness
+                        : !(a.totalDelay > 0.0)                 ? Rejection::kNotLagging
+                                                                : Rejection::kNone;
   }
   return a;
 }
 
-AlignedRecording aligned_recording(const real_T* recording, int32_T length, const Alignment& a) {
+AlignedRecording alignedRecording(const real_T* recording, int32_T length, const Alignment& a) {
   if (a.failed != 0.0 || !(a.totalDelay > 0.0)) return {recording, 0, 0};
   return {recording, std::max<int32_T>(length, 0), static_cast<std::int64_t>(a.totalDelay)};
 }
 
-real_T window_rms(const AlignedRecording& aligned, int32_T start) {
+real_T windowRms(const AlignedRecording& aligned, int32_T start) {
   // Samples past the recording's end are +0.0; adding +0.0 to a sum of
   // squares (never -0.0) leaves it unchanged, so summing only the samples
   // that exist gives the bits of the full zero-padded window.
@@ -189,12 +189,12 @@ namespace {
 
 constexpr int32_T kLanes = 8;
 
-// window_rms of the windows starting at first + kWindowHop * k, k = 0 ..
+// windowRms of the windows starting at first + kWindowHop * k, k = 0 ..
 // lanes-1 (lanes <= kLanes), into r. The sums of squares are independent
 // sequential sums: they advance together, each still left to right from its
 // first square (so each keeps its bits), instead of one after the other
 // waiting on its own additions.
-void window_rms_lanes(const AlignedRecording& aligned, std::int64_t first, int32_T lanes, real_T* r) {
+void windowRmsLanes(const AlignedRecording& aligned, std::int64_t first, int32_T lanes, real_T* r) {
   const real_T* x[kLanes];
   std::int64_t available[kLanes];
   std::int64_t common = kWindowLength;
@@ -220,7 +220,7 @@ void window_rms_lanes(const AlignedRecording& aligned, std::int64_t first, int32
   for (int32_T k = 0; k < lanes; ++k) {
     // The rest of a window that reaches further than the shortest one. Past
     // the recording's end the samples are +0.0, which change no sum of
-    // squares (see window_rms).
+    // squares (see windowRms).
     std::int64_t j = common;
     if (j == 0 && available[k] > 0) {
       acc[k] = x[k][0] * x[k][0];
@@ -233,11 +233,11 @@ void window_rms_lanes(const AlignedRecording& aligned, std::int64_t first, int32
 
 }  // namespace
 
-void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track) {
+void levelTrack(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track) {
   real_T rms[kLanes];
   for (int32_T i = 0; i < count; ++i) {
     if (i % kLanes == 0) {
-      window_rms_lanes(aligned, first + static_cast<std::int64_t>(kWindowHop) * i, std::min(kLanes, count - i), rms);
+      windowRmsLanes(aligned, first + static_cast<std::int64_t>(kWindowHop) * i, std::min(kLanes, count - i), rms);
     }
     const real_T r = rms[i % kLanes];
     const real_T v = std::log10((r + kFloor) / kFullScale);
@@ -246,7 +246,7 @@ void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, 
   }
 }
 
-real_T settle_time(const real_T* track, int32_T count, Segment segment, SegmentReport* report) {
+real_T settleTime(const real_T* track, int32_T count, Segment segment, SegmentReport* report) {
   if (count < kSteadyCount) return 0.0;
   const real_T* steady = track + (count - kSteadyCount);
   const real_T mean = sumOf(steady, kSteadyCount) / static_cast<real_T>(kSteadyCount);
@@ -258,7 +258,7 @@ real_T settle_time(const real_T* track, int32_T count, Segment segment, SegmentR
     if (steady[k] > hi) hi = steady[k];
     if (steady[k] < lo) lo = steady[k];
   }
-  const real_T threshold = segment == Segment::falling ? (hi - lo) + mean : mean - (hi - lo);
+  const real_T threshold = segment == Segment::kFalling ? (hi - lo) + mean : mean - (hi - lo);
   if (report != nullptr) {
     report->mean = mean;
     report->maximum = hi;
@@ -266,7 +266,7 @@ real_T settle_time(const real_T* track, int32_T count, Segment segment, SegmentR
     report->threshold = threshold;
   }
   for (int32_T j = 0; j + 1 < count; ++j) {
-    const bool settled = segment == Segment::falling
+    const bool settled = segment == Segment::kFalling
                              ? track[j] < threshold && track[j + 1] < threshold
                              : track[j] > threshold && track[j + 1] > threshold;
     if (settled) {
@@ -289,19 +289,19 @@ void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T
   write(fallSettleTime, 0.0);
   // Shorter inputs would leave the onset search or the analysis windows
   // without samples: refuse them before anything is read.
-  if (!long_enough(reference, kMinReferenceLength) || !long_enough(recording, kSignalLength)) {
+  if (!longEnough(reference, kMinReferenceLength) || !longEnough(recording, kSignalLength)) {
     write(alignmentFailed, 1.0);
     return;
   }
-  const Alignment a = align_recording(reference->data, recording->data, report);
+  const Alignment a = alignRecording(reference->data, recording->data, report);
   write(alignmentFailed, a.failed);
-  const AlignedRecording aligned = aligned_recording(recording->data, emxVectorLength(recording), a);
-  if (const real_T t = segment_settle_time(aligned, kFalling, Segment::falling,
+  const AlignedRecording aligned = alignedRecording(recording->data, emxVectorLength(recording), a);
+  if (const real_T t = segmentSettleTime(aligned, kFalling, Segment::kFalling,
                                                report != nullptr ? &report->falling : nullptr);
       t != 0.0) {
     write(fallSettleTime, t);
   }
-  if (const real_T t = segment_settle_time(aligned, kRising, Segment::rising,
+  if (const real_T t = segmentSettleTime(aligned, kRising, Segment::kRising,
                                                report != nullptr ? &report->rising : nullptr);
       t != 0.0) {
     write(riseSettleTime, t);

@@ -41,7 +41,7 @@ struct SegmentReport {
 // C layer passes none.
 struct Report {
   // The first reason the alignment failed, in the order the call tests them.
-  enum class Rejection { none, shortInput, coarseShift, totalDelay, distinctness, notLagging };
+  enum class Rejection { kNone, kShortInput, kCoarseShift, kTotalDelay, kDistinctness, kNotLagging };
   int32_T referenceOnset = 0;  // 1-based blocks; 0: not found
   int32_T recordingOnset = 0;
   real_T recordingThreshold = kNoValue;  // dB re 1.0
@@ -52,7 +52,7 @@ struct Report {
   real_T totalDelay = 0.0;  // recording sample n + totalDelay is reference sample n
   // Peak-prominence ratio, also formed when an earlier test rejected.
   real_T distinctness = kNoValue;
-  Rejection rejection = Rejection::shortInput;
+  Rejection rejection = Rejection::kShortInput;
   SegmentReport falling, rising;
   // When set, sees the 1,439,999 correlation magnitudes (1-based index k is
   // lag 720,000 - k) and the 1-based peak index before they are reused.
@@ -68,20 +68,20 @@ struct Onsets {
   int32_T recording = 0;
 };
 
-// 20 log10(rms(sigTmp) + 1e-6) - 12: the recording's activity threshold, dB re 1.0.
-real_T recording_threshold(const real_T sigTmp[kSignalLength]);
+// 20 log10(rms(sig_tmp) + 1e-6) - 12: the recording's activity threshold, dB re 1.0.
+real_T recordingThresholdOf(const real_T sig_tmp[kSignalLength]);
 
 // Activity onsets of both signals. Needs 720,001 reference samples; the
 // recording's last frame (block 2999) has only 240 samples and is measured
 // over those. Stops once both onsets are known.
-Onsets find_onsets(const real_T* reference, const real_T sigTmp[kSignalLength], real_T threshold);
+Onsets findOnsets(const real_T* reference, const real_T sig_tmp[kSignalLength], real_T threshold);
 
 // 240 * (reference onset - recording onset), samples; positive moves the
 // recording later.
-real_T coarse_shift(const Onsets& onsets);
+real_T coarseShiftOf(const Onsets& onsets);
 
-// out[n + shift] = sigTmp[n] where both exist, 0.0 elsewhere.
-void shift_samples(const real_T sigTmp[kSignalLength], real_T shift, real_T out[kSignalLength]);
+// out[n + shift] = sig_tmp[n] where both exist, 0.0 elsewhere.
+void shiftSamples(const real_T sig_tmp[kSignalLength], real_T shift, real_T out[kSignalLength]);
 
 // First strongest correlation magnitude; index is 1-based. NaN values are
 // skipped; when all are NaN the index is 1 and the value NaN.
@@ -89,7 +89,7 @@ struct Peak {
   int32_T index;
   real_T value;
 };
-Peak find_peak(const real_T crossCor[kCorrelationLength]);
+Peak findPeak(const real_T cross_cor[kCorrelationLength]);
 
 // 1.0 when the coarse shift exceeds 360,000 samples, the total delay's
 // magnitude exceeds 240,000, or the mean of the other magnitudes within
@@ -97,8 +97,8 @@ Peak find_peak(const real_T crossCor[kCorrelationLength]);
 // correlation, the divisor stays 480,000; an undefined ratio fails too).
 // *ratio, when given, receives the prominence ratio, formed whatever the
 // earlier tests decided.
-real_T alignment_verdict(real_T coarseShift, real_T totalDelay,
-                         const real_T crossCor[kCorrelationLength], Peak peak,
+real_T alignmentVerdict(real_T coarseShift, real_T totalDelay,
+                         const real_T cross_cor[kCorrelationLength], Peak peak,
                          real_T* ratio = nullptr);
 
 // Total delay (recording sample n + delay is reference sample n) and the
@@ -108,7 +108,7 @@ struct Alignment {
   real_T totalDelay;
   real_T failed;
 };
-Alignment align_recording(const real_T* reference, const real_T* recording,
+Alignment alignRecording(const real_T* reference, const real_T* recording,
                           Report* report = nullptr);
 
 // ---- Analysis ----
@@ -121,24 +121,24 @@ struct AlignedRecording {
   std::int64_t length;  // samples of recording that may be read
   std::int64_t delay;   // >= 0
 };
-AlignedRecording aligned_recording(const real_T* recording, int32_T length, const Alignment& a);
+AlignedRecording alignedRecording(const real_T* recording, int32_T length, const Alignment& a);
 
 inline constexpr int32_T kWindowLength = 120000;  // 2.5 s
 inline constexpr int32_T kWindowHop = 9600;       // 0.2 s
 inline constexpr int32_T kSteadyCount = 51;       // track values that define the steady band
 
 // b_rms of the 120,000 aligned samples from start (start >= 0).
-real_T window_rms(const AlignedRecording& aligned, int32_T start);
+real_T windowRms(const AlignedRecording& aligned, int32_T start);
 
 // Smoothed window levels in dB re 32767: track[0] = 20 v,
 // track[i] = 1.9999999999999996 v + 0.9 track[i - 1], v = log10((r + 1e-6) / 32767).
-void level_track(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track);
+void levelTrack(const AlignedRecording& aligned, int32_T first, int32_T count, real_T* track);
 
-enum class Segment { falling, rising };
+enum class Segment { kFalling, kRising };
 // Seconds until the first pair of consecutive track values lies strictly on
 // the steady side of the band edge ((j + 1) * 0.2 s); 0.0 when none does or
 // the track is shorter than the steady band.
-real_T settle_time(const real_T* track, int32_T count, Segment segment,
+real_T settleTime(const real_T* track, int32_T count, Segment segment,
                    SegmentReport* report = nullptr);
 
 void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,

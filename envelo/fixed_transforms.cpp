@@ -17,8 +17,8 @@ real_T inverseCostab1q[kTableLength / 2 + 1];
 // The two work arrays, overwritten completely by every call: the spectrum
 // of x, then the inverse transform; the cross-spectrum, then (for
 // correlation()) the lags.
-real_T work0[2 * kFftLength];
-real_T work1[2 * kFftLength];
+real_T dcv0[2 * kFftLength];
+real_T dcv2[2 * kFftLength];
 constexpr int32_T kMaxLag = kSignalLength - 1;
 }  // namespace
 
@@ -38,7 +38,7 @@ void b_generate_twiddle_tables(real_T costab[ENVELO_TABLE_LENGTH], real_T sintab
 void fft(const real_T x[ENVELO_SIGNAL_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) {
   const detail::fast::PlanRef plan(kFftLength);
   detail::fast::kernels().forwardReal(plan.view(), x, kSignalLength, reinterpret_cast<real_T*>(y),
-                                      detail::fast::Output::Interleaved, 1.0);
+                                      detail::fast::Output::kInterleaved, 1.0);
 }
 
 void ifft(const creal_T x[ENVELO_FFT_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) {
@@ -48,16 +48,16 @@ void ifft(const creal_T x[ENVELO_FFT_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) {
 
 void xcorr(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH],
            real_T c[ENVELO_CORRELATION_LENGTH]) {
-  detail::fastCorrelation(x, kSignalLength, y, kSignalLength, 0, kFftLength, kMaxLag, false, work0, work1, c);
+  detail::fastCorrelation(x, kSignalLength, y, kSignalLength, 0, kFftLength, kMaxLag, false, dcv0, dcv2, c);
 }
 
 real_T* correlation(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH], int32_T shift) {
   // Beyond +-720,000 nothing of y is left; clamping keeps k - shift in range.
   if (shift > kSignalLength) shift = kSignalLength;
   if (shift < -kSignalLength) shift = -kSignalLength;
-  detail::fastCorrelation(x, kSignalLength, y, kSignalLength, shift, kFftLength, kMaxLag, false, work0, work1,
-                          work1);
-  return work1;
+  detail::fastCorrelation(x, kSignalLength, y, kSignalLength, shift, kFftLength, kMaxLag, false, dcv0, dcv2,
+                          dcv2);
+  return dcv2;
 }
 
 }  // namespace audiomeas::fixed

@@ -16,15 +16,15 @@
 #define AUDIOMEAS_LIB_DIR "."
 #endif
 
-typedef void (*lifecycle_fn)(void);
-typedef emxBuffer_real_T *(*wrap_fn)(real_T *, int32_T, int32_T);
-typedef void (*destroy_fn)(emxBuffer_real_T *);
-typedef void (*ensure_fn)(emxBuffer_real_T *, int32_T);
-typedef real_T (*reduce_fn)(const emxBuffer_real_T *);
-typedef void (*power_fn)(const emxBuffer_real_T *, emxBuffer_real_T *);
-typedef void (*init_array_fn)(emxBuffer_real_T **, int32_T);
+typedef void (*LifecycleFn)(void);
+typedef emxBuffer_real_T *(*WrapFn)(real_T *, int32_T, int32_T);
+typedef void (*DestroyFn)(emxBuffer_real_T *);
+typedef void (*EnsureFn)(emxBuffer_real_T *, int32_T);
+typedef real_T (*ReduceFn)(const emxBuffer_real_T *);
+typedef void (*PowerFn)(const emxBuffer_real_T *, emxBuffer_real_T *);
+typedef void (*InitArrayFn)(emxBuffer_real_T **, int32_T);
 
-static void *open_library(const char *dir, const char *name) {
+static void *openLibrary(const char *dir, const char *name) {
   char path[4096];
   void *handle;
   snprintf(path, sizeof path, "%s/%s", dir, name);
@@ -56,35 +56,35 @@ static void *symbol(void *handle, const char *name) {
 
 int main(int argc, char **argv) {
   const char *dir = argc > 1 ? argv[1] : AUDIOMEAS_LIB_DIR;
-  void *burstra = open_library(dir, "libburstra.so");
-  void *envelo = open_library(dir, "libenvelo.so");
+  void *burstra = openLibrary(dir, "libburstra.so");
+  void *envelo = openLibrary(dir, "libenvelo.so");
   real_T samples[4] = {3.0, -4.0, 12.0, 0.0};
   emxBuffer_real_T *signal;
   emxBuffer_real_T *squares = NULL;
   int32_T i;
 
-  LOAD(lifecycle_fn, burstra_initialize, burstra, "burstra_initialize");
-  LOAD(lifecycle_fn, burstra_terminate, burstra, "burstra_terminate");
-  LOAD(wrap_fn, wrap, burstra, "emxCreateWrapper_real_T");
-  LOAD(destroy_fn, destroy, burstra, "emxDestroyArray_real_T");
-  LOAD(ensure_fn, ensure, burstra, "emxEnsureCapacity_real_T");
-  LOAD(init_array_fn, init_array, burstra, "emxInitArray_real_T");
-  LOAD(reduce_fn, burstra_sum, burstra, "sum");
-  LOAD(reduce_fn, burstra_rms, burstra, "rms");
-  LOAD(power_fn, burstra_power, burstra, "power");
-  LOAD(lifecycle_fn, envelo_initialize, envelo, "envelo_estimation_initialize");
-  LOAD(lifecycle_fn, envelo_terminate, envelo, "envelo_estimation_terminate");
-  LOAD(reduce_fn, envelo_b_sum, envelo, "b_sum");
+  LOAD(LifecycleFn, burstraInitialize, burstra, "burstra_initialize");
+  LOAD(LifecycleFn, burstraTerminate, burstra, "burstra_terminate");
+  LOAD(WrapFn, wrap, burstra, "emxCreateWrapper_real_T");
+  LOAD(DestroyFn, destroy, burstra, "emxDestroyArray_real_T");
+  LOAD(EnsureFn, ensure, burstra, "emxEnsureCapacity_real_T");
+  LOAD(InitArrayFn, initArray, burstra, "emxInitArray_real_T");
+  LOAD(ReduceFn, burstraSum, burstra, "sum");
+  LOAD(ReduceFn, burstraRms, burstra, "rms");
+  LOAD(PowerFn, burstraPower, burstra, "power");
+  LOAD(LifecycleFn, enveloInitialize, envelo, "envelo_estimation_initialize");
+  LOAD(LifecycleFn, enveloTerminate, envelo, "envelo_estimation_terminate");
+  LOAD(ReduceFn, enveloBSum, envelo, "b_sum");
 
-  burstra_initialize();
-  envelo_initialize();
+  burstraInitialize();
+  enveloInitialize();
   printf("rtInf in burstra: %g, rtNaN in envelo: %g\n", *(real_T *)symbol(burstra, "rtInf"),
          *(real_T *)symbol(envelo, "rtNaN"));
 
   /* A 4 x 1 column over the host's own buffer: the library never frees it. */
   signal = wrap(samples, 4, 1);
   printf("wrapped %d samples: sum %g (burstra), %g (envelo b_sum), rms %g\n", signal->size[0],
-         burstra_sum(signal), envelo_b_sum(signal), burstra_rms(signal));
+         burstraSum(signal), enveloBSum(signal), burstraRms(signal));
 
   /* Growing past the wrapper's capacity copies the samples into a block the
    * container owns; the host's buffer stays as it was. */
@@ -93,18 +93,18 @@ int main(int argc, char **argv) {
   signal->data[4] = 5.0;
   signal->data[5] = 0.0;
   printf("grown to %d (capacity %d, owns its block: %d): sum %g, rms %g\n", signal->size[0],
-         signal->capacity, (int)signal->ownsData, burstra_sum(signal), burstra_rms(signal));
+         signal->capacity, (int)signal->ownsData, burstraSum(signal), burstraRms(signal));
 
-  init_array(&squares, 1);
-  burstra_power(signal, squares);
+  initArray(&squares, 1);
+  burstraPower(signal, squares);
   printf("squares:");
   for (i = 0; i < squares->size[0]; ++i) printf(" %g", squares->data[i]);
   printf("\n");
 
   destroy(squares);
   destroy(signal);
-  burstra_terminate();
-  envelo_terminate();
+  burstraTerminate();
+  enveloTerminate();
   dlclose(envelo);
   dlclose(burstra);
   return 0;

@@ -252,8 +252,8 @@ void writeAudio(const std::string &path, const std::vector<double> &samples, int
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string tmp = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
+  std::string pathTemplate = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
+  std::vector<char> name(pathTemplate.begin(), pathTemplate.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
   if (fd < 0) throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(errno));

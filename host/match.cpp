@@ -35,7 +35,7 @@ double besselI0(double x) {
 }
 
 const std::vector<double> &kernelTable() {
-  static const std::vector<double> table = [] {
+  static const std::vector<double> kTable = [] {
     std::vector<double> t(kHalfWidth * kPhases + 2, 0.0);
     const double norm = besselI0(kBeta);
     for (int j = 0; j < kHalfWidth * kPhases; ++j) {
@@ -47,7 +47,7 @@ const std::vector<double> &kernelTable() {
     }
     return t;
   }();
-  return table;
+  return kTable;
 }
 
 double kernel(double u) {

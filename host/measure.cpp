@@ -9,11 +9,11 @@
 namespace audiomeas::host {
 
 const std::vector<MeasurementKind> &measurementKinds() {
-  static const std::vector<MeasurementKind> kinds{
+  static const std::vector<MeasurementKind> kKinds{
       {"align", {"reference", "recording"}},
       {"attack-release", {"reference", "recording"}},
       {"transient-snr", {"presence", "activity", "measured"}}};
-  return kinds;
+  return kKinds;
 }
 
 namespace {

@@ -172,22 +172,22 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   const char *failedTest = nullptr;
   std::string reason;
   switch (rep.rejection) {
-    case R::none: break;
-    case R::noOutput:
+    case R::kNone: break;
+    case R::kNoOutput:
       failedTest = "output";
       reason = "the aligned array could not be allocated";
       break;
-    case R::coarseShift:
+    case R::kCoarseShift:
       failedTest = "coarse_shift";
       reason = fmt("the coarse shift of %.0f samples exceeds half the reference length (%.1f)",
                    rep.coarseShift, rep.shiftLimit);
       break;
-    case R::fineLag:
+    case R::kFineLag:
       failedTest = "fine_lag";
       reason = fmt("the fine lag of %.0f samples exceeds a third of the recording length (%.1f)",
                    fineLag, rep.lagLimit);
       break;
-    case R::distinctness:
+    case R::kDistinctness:
       failedTest = "peak_distinctness";
       reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g",
                    rep.distinctness, synkro::kMaxDistinctness);
@@ -327,28 +327,28 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   const char *failedTest = nullptr;
   std::string reason;
   switch (rep.rejection) {
-    case R::none: break;
-    case R::shortInput:
+    case R::kNone: break;
+    case R::kShortInput:
       failedTest = "input_length";
       reason = "an input is too short";
       break;
-    case R::coarseShift:
+    case R::kCoarseShift:
       failedTest = "coarse_shift";
       reason = fmt("the coarse shift of %.0f samples exceeds %.0f (7.5 s)", rep.coarseShift,
                    envelo::kMaxShift);
       break;
-    case R::totalDelay:
+    case R::kTotalDelay:
       failedTest = "total_delay";
       reason = fmt("the delay of %.0f samples (%.0f with the pad) exceeds %.0f (5 s); ",
                    delay, rep.totalDelay, envelo::kMaxDelay) + accepted;
       break;
-    case R::distinctness:
+    case R::kDistinctness:
       failedTest = "peak_distinctness";
       reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g (is the "
                    "recording of this test signal?)",
                    rep.distinctness, envelo::kMaxProminenceRatio);
       break;
-    case R::notLagging:
+    case R::kNotLagging:
       failedTest = "recording_lags";
       reason = fmt("the recording does not lag the test signal (delay %.0f samples with a pad "
                    "of %lld); pad the recording by more (--pad, pad_samples)",

@@ -13,7 +13,7 @@
 namespace audiomeas {
 
 template <class Array>
-using emxElement = std::remove_pointer_t<decltype(Array::data)>;
+using EmxElement = std::remove_pointer_t<decltype(Array::data)>;
 
 namespace detail {
 // Products and doublings wrap like 32-bit two's complement, without the
@@ -84,7 +84,7 @@ void emxFree(Array** pEmxArray) {
 // failure the container is left as it was.
 template <class Array>
 void emxEnsureCapacity(Array* emxArray, int32_T oldNumel) {
-  using T = emxElement<Array>;
+  using T = EmxElement<Array>;
   const int32_T newNumel = emxNumel(emxArray);
   if (newNumel <= emxArray->capacity) return;
   const int32_T newCapacity = detail::grownCapacity(emxArray->capacity, newNumel);

@@ -24,7 +24,7 @@ void fastCorrelation(const real_T* x, int32_T nx, const real_T* y, int32_T ny, i
                      int32_T maxlag, bool bySubtraction, real_T* a, real_T* b, real_T* c) {
   const fast::PlanRef plan(P);
   const auto& k = fast::kernels();
-  k.forwardReal(plan.view(), x, nx, a, fast::Output::Split, 1.0);
+  k.forwardReal(plan.view(), x, nx, a, fast::Output::kSplit, 1.0);
   k.forwardRealTimesConj(plan.view(), y, ny, yShift, a, bySubtraction, b);
   k.inverseSplit(plan.view(), b, a);
   const real_T scale = 1.0 / static_cast<real_T>(P);

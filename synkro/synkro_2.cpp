@@ -186,27 +186,27 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   }
 
   using Rejection = Report::Rejection;
-  Rejection rejection = !outputReady                                              ? Rejection::noOutput
-                        : coarseFailed > 0.0                                      ? Rejection::coarseShift
-                        : std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0 ? Rejection::fineLag
-                                                                                  : Rejection::none;
+  Rejection rejection = !outputReady                                              ? Rejection::kNoOutput
+                        : coarseFailed > 0.0                                      ? Rejection::kCoarseShift
+                        : std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0 ? Rejection::kFineLag
+                                                                                  : Rejection::kNone;
   // Peak distinctness: the window's magnitudes beside the peak (summed in
   // place, left to right as combineVectorElements does), over the peak times
   // floor(2m/3). The window is clipped to the correlation; the divisor stays.
   // A NaN ratio does not reject.
   real_T ratio = rtNaN;
-  if (rejection == Rejection::none || report != nullptr) {
+  if (rejection == Rejection::kNone || report != nullptr) {
     const int64_t halfWidth = m / 3;
     const int64_t lo = std::max<int64_t>(0, peak - halfWidth);
     const int64_t hi = std::min<int64_t>(lagCount - 1, peak + halfWidth);
     const real_T windowSum = sumOf(magnitude + lo, static_cast<int32_T>(hi - lo + 1));
     const auto divisor = static_cast<real_T>(2 * static_cast<int64_t>(m) / 3);
     ratio = (windowSum - peakValue) / (divisor * peakValue);
-    if (rejection == Rejection::none && ratio > kMaxDistinctness) {
-      rejection = Rejection::distinctness;
+    if (rejection == Rejection::kNone && ratio > kMaxDistinctness) {
+      rejection = Rejection::kDistinctness;
     }
   }
-  *alignmentFailed = rejection == Rejection::none ? 0.0 : 1.0;
+  *alignmentFailed = rejection == Rejection::kNone ? 0.0 : 1.0;
   if (report != nullptr) {
     report->lagLimit = static_cast<real_T>(m) / 3.0;
     report->peakIndex = peak + 1;

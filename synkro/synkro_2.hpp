@@ -17,7 +17,7 @@ inline constexpr real_T kMaxDistinctness = 0.04;
 
 struct Report {
   // Which verdict test rejected the match, in the order they are tried.
-  enum class Rejection { none, noOutput, coarseShift, fineLag, distinctness };
+  enum class Rejection { kNone, kNoOutput, kCoarseShift, kFineLag, kDistinctness };
 
   real_T blockLength = 0.0;     // samples per 5 ms block; 0: no coarse stage
   real_T referenceOnset = 0.0;  // 1-based blocks; 0: not found
@@ -31,7 +31,7 @@ struct Report {
   real_T fineLag = 0.0;
   // Peak-distinctness ratio, also formed when an earlier test rejected.
   real_T distinctness = std::numeric_limits<real_T>::quiet_NaN();
-  Rejection rejection = Rejection::noOutput;
+  Rejection rejection = Rejection::kNoOutput;
   // When set, sees the 2n - 1 correlation magnitudes (1-based index k is
   // lag n - k) and the 1-based peak index before they are freed.
   std::function<void(const real_T* magnitude, std::int64_t count, std::int64_t peakIndex)>

@@ -276,7 +276,7 @@ class Admission {
 
   // Waits for room; false when stop was set meanwhile.
   bool enter(std::size_t bytes, bool envelo, const std::atomic<bool> &stop) {
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock(mutex_);
     cv_.wait(lock, [&] {
       return stop.load() || (bytes <= budget_ - inUse_ && !(envelo && enveloBusy_));
     });
@@ -287,19 +287,19 @@ class Admission {
   }
   void leave(std::size_t bytes, bool envelo) {
     {
-      std::lock_guard<std::mutex> lock(m_);
+      std::lock_guard<std::mutex> lock(mutex_);
       inUse_ -= bytes;
       if (envelo) enveloBusy_ = false;
     }
     cv_.notify_all();
   }
   void wakeAll() {
-    { std::lock_guard<std::mutex> lock(m_); }
+    { std::lock_guard<std::mutex> lock(mutex_); }
     cv_.notify_all();
   }
 
  private:
-  std::mutex m_;
+  std::mutex mutex_;
   std::condition_variable cv_;
   const std::size_t budget_;
   std::size_t inUse_ = 0;

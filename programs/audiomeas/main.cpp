@@ -111,7 +111,7 @@ class Progress {
     setFileActivityListener(nullptr);
     active().store(nullptr);
     {
-      std::lock_guard<std::mutex> lock(m_);
+      std::lock_guard<std::mutex> lock(mutex_);
       stop_ = true;
     }
     cv_.notify_all();
@@ -129,7 +129,7 @@ class Progress {
   static void onFile(const char *what, const std::string &path) {
     Progress *p = active().load();
     if (p == nullptr) return;
-    std::lock_guard<std::mutex> lock(p->m_);
+    std::lock_guard<std::mutex> lock(p->mutex_);
     const std::string w = what;
     p->doing_ = w == "read" ? p->measuring_ : w + " " + path;
   }
@@ -137,7 +137,7 @@ class Progress {
     using namespace std::chrono;
     constexpr auto kQuiet = seconds(2);  // shorter measurements say nothing
     const auto start = steady_clock::now();
-    std::unique_lock<std::mutex> lock(m_);
+    std::unique_lock<std::mutex> lock(mutex_);
     if (cv_.wait_for(lock, kQuiet, [this] { return stop_; })) return;
     do {
       const double s = duration<double>(steady_clock::now() - start).count();
@@ -149,7 +149,7 @@ class Progress {
   }
 
   std::string measuring_, estimate_, doing_;
-  std::mutex m_;
+  std::mutex mutex_;
   std::condition_variable cv_;
   bool stop_ = false, drawn_ = false;
   std::thread ticker_;

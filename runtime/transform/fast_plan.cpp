@@ -93,8 +93,8 @@ PlanRef::PlanRef(int32_T L) : plan_(nullptr) {
 
 const Kernels& kernels() {
 #ifdef AUDIOMEAS_MAY_HAVE_AVX2
-  static const bool hasAvx2 = __builtin_cpu_supports("avx2");
-  if (hasAvx2 && !portableForced.load(std::memory_order_relaxed)) return avx2Kernels();
+  static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+  if (kHasAvx2 && !portableForced.load(std::memory_order_relaxed)) return avx2Kernels();
 #endif
   return portableKernels();
 }

@@ -16,9 +16,9 @@ void inverseInterleaved(const creal_T* x, int32_T L, creal_T* y) {
   const real_T scale = 1.0 / static_cast<real_T>(L);
   auto* out = reinterpret_cast<real_T*>(y);
   if (x == nullptr) {
-    k.transformPermuted(plan.view(), out, true, Output::InterleavedScaled, scale);
+    k.transformPermuted(plan.view(), out, true, Output::kInterleavedScaled, scale);
   } else {
-    k.transformComplex(plan.view(), x, L, true, out, Output::InterleavedScaled, scale);
+    k.transformComplex(plan.view(), x, L, true, out, Output::kInterleavedScaled, scale);
   }
 }
 
@@ -40,7 +40,7 @@ void fft(const emxBuffer_real_T* x, real_T n, emxBuffer_creal_T* y) {
     if (!detail::resizeVector(y, L)) return;
     const detail::fast::PlanRef plan(L);
     detail::fast::kernels().forwardReal(plan.view(), x->data, nx, reinterpret_cast<real_T*>(y->data),
-                                        detail::fast::Output::Interleaved, 1.0);
+                                        detail::fast::Output::kInterleaved, 1.0);
     return;
   }
   const bool radix2 = detail::isPowerOfTwo(L);
@@ -48,7 +48,7 @@ void fft(const emxBuffer_real_T* x, real_T n, emxBuffer_creal_T* y) {
   int32_T nRows = 0;
   get_algo_sizes(L, radix2, &n2blue, &nRows);
   detail::Tables tables;
-  if (!tables.build(nRows, radix2 ? detail::TableUse::Forward : detail::TableUse::Bluestein)) {
+  if (!tables.build(nRows, radix2 ? detail::TableUse::kForward : detail::TableUse::kBluestein)) {
     detail::makeEmpty(y);
     return;
   }
@@ -87,7 +87,7 @@ void ifft(const emxBuffer_creal_T* x, emxBuffer_creal_T* y) {
   int32_T nRows = 0;
   get_algo_sizes(L, radix2, &n2blue, &nRows);
   detail::Tables tables;
-  if (!tables.build(nRows, radix2 ? detail::TableUse::Inverse : detail::TableUse::Bluestein)) {
+  if (!tables.build(nRows, radix2 ? detail::TableUse::kInverse : detail::TableUse::kBluestein)) {
     detail::makeEmpty(y);
     return;
   }

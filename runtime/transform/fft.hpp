@@ -31,17 +31,17 @@ void ifft(const emxBuffer_creal_T* x, emxBuffer_creal_T* y);
 // two >= 2*nfft - 1 (1 when that is <= 1), or 0 when it would exceed 2^30.
 void get_algo_sizes(int32_T nfft, bool useRadix2, int32_T* n2blue, int32_T* nRows);
 
-// y := unscaled radix-2 transform of length n1_unsigned of x truncated or
-// zero-padded. n1_unsigned must be a power of two (or 0) and, from 4 on, both
-// tables must hold at least n1_unsigned/2 entries (tables built for
-// N = n1_unsigned); otherwise y becomes empty. The sine table sets the direction: forward
+// y := unscaled radix-2 transform of length fftLength of x truncated or
+// zero-padded. fftLength must be a power of two (or 0) and, from 4 on, both
+// tables must hold at least fftLength/2 entries (tables built for
+// N = fftLength); otherwise y becomes empty. The sine table sets the direction: forward
 // -sin, inverse +sin. x and y may be the same container.
-void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
+void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T fftLength, const emxBuffer_real_T* costab,
                           const emxBuffer_real_T* sintab, emxBuffer_creal_T* y);
 
-// r2br_r2dit_trig_impl, then every element times 1.0/n1_unsigned (an output
+// r2br_r2dit_trig_impl, then every element times 1.0/fftLength (an output
 // of one element is not scaled).
-void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
+void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T fftLength, const emxBuffer_real_T* costab,
                      const emxBuffer_real_T* sintab, emxBuffer_creal_T* y);
 
 }  // namespace audiomeas

@@ -101,14 +101,14 @@ int32_T supportedLength(real_T n);
 template <class Array>
 class EmxTemp {
  public:
-  explicit EmxTemp(int32_T dims) { emxInit(&a_, dims); }
+  explicit EmxTemp(int32_T dims) { emxInit(&array_, dims); }
   EmxTemp(const EmxTemp&) = delete;
   EmxTemp& operator=(const EmxTemp&) = delete;
-  ~EmxTemp() { emxFree(&a_); }
-  Array* get() const { return a_; }
+  ~EmxTemp() { emxFree(&array_); }
+  Array* get() const { return array_; }
 
  private:
-  Array* a_ = nullptr;
+  Array* array_ = nullptr;
 };
 
 // Resizes a table to one row of n entries, or a complex vector to n
@@ -118,11 +118,11 @@ bool resizeVector(emxBuffer_creal_T* a, int32_T n);
 // The outcome of a transform that could not run: an empty vector.
 void makeEmpty(emxBuffer_creal_T* y);
 
-enum class TableUse { Forward, Inverse, Bluestein };
+enum class TableUse { kForward, kInverse, kBluestein };
 
 // Tables of one transform call for a table length N: costab and the forward
-// sine table (Forward), costab and the inverse sine table (Inverse), or all
-// three (Bluestein). Each is a one-row array.
+// sine table (kForward), costab and the inverse sine table (kInverse), or all
+// three (kBluestein). Each is a one-row array.
 struct Tables {
   EmxTemp<emxBuffer_real_T> costab1q{2}, costab{2}, sintab{2}, sintabinv{2};
   bool build(int32_T N, TableUse use);

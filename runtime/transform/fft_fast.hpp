@@ -65,7 +65,7 @@ inline bool applies(int32_T L) { return L >= kMinLength && L <= kMaxLength && (L
 
 // Output of a transform: interleaved creal_T values (scaled by `scale` when
 // it is not 1), or the split layout kept for a following step.
-enum class Output { Interleaved, InterleavedScaled, Split };
+enum class Output { kInterleaved, kInterleavedScaled, kSplit };
 
 // One instruction set's kernels. Work arrays hold L complex values (2L
 // doubles); "split" arrays are in the layout above.

@@ -120,7 +120,7 @@ creal_T modulate<creal_T>(const creal_T& x, const creal_T& w) {
 }  // namespace
 
 void bluesteinChirp(int32_T n, bool inverse, creal_T* w) {
-  constexpr real_T pi = 3.141592653589793;
+  constexpr real_T kPi = 3.141592653589793;
   w[n - 1] = {1.0, 0.0};
   const int32_T twoN = 2 * n;
   int32_T r = 0;
@@ -131,8 +131,8 @@ void bluesteinChirp(int32_T n, bool inverse, creal_T* w) {
     } else {
       r += odd;
     }
-    const real_T theta = inverse ? static_cast<real_T>(r) * pi / static_cast<real_T>(n)
-                                 : static_cast<real_T>(r) * -pi / static_cast<real_T>(n);
+    const real_T theta = inverse ? static_cast<real_T>(r) * kPi / static_cast<real_T>(n)
+                                 : static_cast<real_T>(r) * -kPi / static_cast<real_T>(n);
     if (theta == 0.0) {
       w[n - 1 - k] = {1.0, -0.0};
     } else {
@@ -242,9 +242,9 @@ void get_algo_sizes(int32_T nfft, bool useRadix2, int32_T* n2blue, int32_T* nRow
   *nRows = result;
 }
 
-void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
+void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T fftLength, const emxBuffer_real_T* costab,
                           const emxBuffer_real_T* sintab, emxBuffer_creal_T* y) {
-  const int32_T L = n1_unsigned;
+  const int32_T L = fftLength;
   const int32_T half = L / 2;
   // Twiddles are read from L = 4 on, up to index L/2 - 1.
   const bool tablesShort = L >= 4 && (emxNumel(costab) < half || emxNumel(sintab) < half);
@@ -271,10 +271,10 @@ void r2br_r2dit_trig_impl(const emxBuffer_creal_T* x, int32_T n1_unsigned, const
   detail::radix2Transform(x->data, used, L, costab->data, sintab->data, y->data);
 }
 
-void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T n1_unsigned, const emxBuffer_real_T* costab,
+void r2br_r2dit_trig(const emxBuffer_creal_T* x, int32_T fftLength, const emxBuffer_real_T* costab,
                      const emxBuffer_real_T* sintab, emxBuffer_creal_T* y) {
-  r2br_r2dit_trig_impl(x, n1_unsigned, costab, sintab, y);
-  if (y->size != nullptr && y->size[0] == n1_unsigned) detail::scaleByInverseLength(y->data, n1_unsigned);
+  r2br_r2dit_trig_impl(x, fftLength, costab, sintab, y);
+  if (y->size != nullptr && y->size[0] == fftLength) detail::scaleByInverseLength(y->data, fftLength);
 }
 
 }  // namespace audiomeas

@@ -50,15 +50,15 @@ bool Tables::build(int32_T N, TableUse use) {
   const int32_T count = halfWaveCount(N);
   if (!resizeRow(costab.get(), count)) return false;
   cosineTable(N, costab1q.get()->data, costab.get()->data);
-  if (use != TableUse::Inverse) {
+  if (use != TableUse::kInverse) {
     if (!resizeRow(sintab.get(), count)) return false;
     sintab.get()->data[0] = 0.0;
     sineTable(N, costab1q.get()->data, false, sintab.get()->data);
   }
-  if (use != TableUse::Forward) {
+  if (use != TableUse::kForward) {
     if (!resizeRow(sintabinv.get(), count)) return false;
     // The radix-2 inverse sets entry 0; the Bluestein set leaves it unwritten.
-    if (use == TableUse::Inverse) sintabinv.get()->data[0] = 0.0;
+    if (use == TableUse::kInverse) sintabinv.get()->data[0] = 0.0;
     sineTable(N, costab1q.get()->data, true, sintabinv.get()->data);
   }
   return true;

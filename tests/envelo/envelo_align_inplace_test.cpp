@@ -1,6 +1,6 @@
 // The alignment reads the recording in place and moves it inside the
 // transform's load; it must give the bits of the pipeline that copies the
-// first 720,000 samples, moves the copy with shift_samples, correlates it
+// first 720,000 samples, moves the copy with shiftSamples, correlates it
 // with xcorr and takes the magnitudes. Fails if the move goes the wrong way
 // or by a wrong amount, if samples beyond 720,000 leak into the moved
 // signal, or if the magnitudes are taken from other lags.
@@ -19,7 +19,7 @@ namespace ev = audiomeas::envelo;
 constexpr int32_T kN = ev::kSignalLength;
 
 // Noise from block `from` on, silence before; `length` samples.
-std::vector<real_T> active_from(int32_T from, int32_T length, uint32_t state) {
+std::vector<real_T> activeFrom(int32_T from, int32_T length, uint32_t state) {
   std::vector<real_T> x(length, 0.0);
   for (int32_T n = 240 * from + 1; n < length; ++n) {
     state = state * 1664525u + 1013904223u;
@@ -28,16 +28,16 @@ std::vector<real_T> active_from(int32_T from, int32_T length, uint32_t state) {
   return x;
 }
 
-ev::Alignment copied_pipeline(const real_T* reference, const real_T* recording) {
+ev::Alignment copiedPipeline(const real_T* reference, const real_T* recording) {
   std::vector<real_T> sig(recording, recording + kN), moved(kN), lags(ev::kCorrelationLength);
-  const ev::Onsets o = ev::find_onsets(reference, sig.data(), ev::recording_threshold(sig.data()));
-  const real_T shift = ev::coarse_shift(o);
-  ev::shift_samples(sig.data(), shift, moved.data());
+  const ev::Onsets o = ev::findOnsets(reference, sig.data(), ev::recordingThresholdOf(sig.data()));
+  const real_T shift = ev::coarseShiftOf(o);
+  ev::shiftSamples(sig.data(), shift, moved.data());
   audiomeas::fixed::xcorr(reference, moved.data(), lags.data());
   ev::b_abs(lags.data(), lags.data());
-  const ev::Peak peak = ev::find_peak(lags.data());
+  const ev::Peak peak = ev::findPeak(lags.data());
   const real_T fineLag = static_cast<real_T>(kN - peak.index);
-  ev::Alignment a{fineLag - shift, ev::alignment_verdict(shift, fineLag - shift, lags.data(), peak)};
+  ev::Alignment a{fineLag - shift, ev::alignmentVerdict(shift, fineLag - shift, lags.data(), peak)};
   if (!(a.totalDelay > 0.0)) a.failed = 1.0;
   return a;
 }
@@ -46,32 +46,32 @@ TEST(EnveloAlignInPlace, EqualsTheCopyingPipeline) {
   // Recording onsets later and earlier than the reference's (both shift
   // signs), and a recording that goes on past 720,000 samples with loud
   // content there, which the moved copy must not contain.
-  const auto reference = active_from(100, kN + 1, 1);
+  const auto reference = activeFrom(100, kN + 1, 1);
   for (const int32_T recordingOnset : {130, 70}) {
-    auto recording = active_from(recordingOnset, kN + 48000, 1);
+    auto recording = activeFrom(recordingOnset, kN + 48000, 1);
     for (int32_T n = kN; n < kN + 48000; ++n) recording[n] = 1e6;
-    const ev::Alignment want = copied_pipeline(reference.data(), recording.data());
-    const ev::Alignment got = ev::align_recording(reference.data(), recording.data());
+    const ev::Alignment want = copiedPipeline(reference.data(), recording.data());
+    const ev::Alignment got = ev::alignRecording(reference.data(), recording.data());
     EXPECT_EQ(std::memcmp(&want.totalDelay, &got.totalDelay, sizeof(real_T)), 0) << recordingOnset;
     EXPECT_EQ(std::memcmp(&want.failed, &got.failed, sizeof(real_T)), 0) << recordingOnset;
   }
 }
 
 // The level track sums several windows' squares side by side; each window
-// must keep the bits of window_rms, also where the recording ends inside
+// must keep the bits of windowRms, also where the recording ends inside
 // some windows of a group and before others, and in a last, partial group.
 TEST(EnveloAlignInPlace, InterleavedWindowsKeepTheirBits) {
   constexpr int32_T kCount = 21, kDelay = 4801;
-  auto recording = active_from(0, 180000, 9);  // ends in windows 7 .. 18; 19 and 20 see none
+  auto recording = activeFrom(0, 180000, 9);  // ends in windows 7 .. 18; 19 and 20 see none
   recording[kDelay + 17 + 3] = -0.0;
   recording[kDelay + 9600 * 2 + 5] = 4.9e-324;
   const ev::AlignedRecording aligned =
-      ev::aligned_recording(recording.data(), static_cast<int32_T>(recording.size()), {kDelay, 0.0});
+      ev::alignedRecording(recording.data(), static_cast<int32_T>(recording.size()), {kDelay, 0.0});
   std::vector<real_T> track(kCount, -1.0);
-  ev::level_track(aligned, 17, kCount, track.data());
+  ev::levelTrack(aligned, 17, kCount, track.data());
   real_T previous = 0.0;
   for (int32_T i = 0; i < kCount; ++i) {
-    const real_T v = std::log10((ev::window_rms(aligned, 17 + 9600 * i) + 1e-6) / 32767.0);
+    const real_T v = std::log10((ev::windowRms(aligned, 17 + 9600 * i) + 1e-6) / 32767.0);
     const real_T want = i == 0 ? 20.0 * v : 1.9999999999999996 * v + 0.9 * previous;
     EXPECT_EQ(std::memcmp(&want, &track[i], sizeof want), 0) << "window " << i;
     previous = want;

@@ -26,15 +26,15 @@ constexpr int32_T kDelay = 4800;      // 0.1 s
 // Input level, dB re 32767: silence for 0.5 s, -30 dB, +20 dB from 40 s
 // (the device's output overshoots and comes down: the falling segment),
 // back to -30 dB from 65 s (output undershoots and comes up: rising).
-real_T input_level(int32_T n) { return n < 40 * kFs || n >= 65 * kFs ? -30.0 : -10.0; }
+real_T inputLevel(int32_T n) { return n < 40 * kFs || n >= 65 * kFs ? -30.0 : -10.0; }
 
-std::vector<real_T> test_signal() {
+std::vector<real_T> testSignal() {
   std::vector<real_T> x(kLength, 0.0);
   uint32_t state = 2024;
   for (int32_T n = kFs / 2; n < kLength; ++n) {
     state = state * 1664525u + 1013904223u;
     const real_T uniform = static_cast<real_T>(state >> 8) / 16777216.0 - 0.5;  // RMS 1/sqrt(12)
-    x[n] = uniform * std::sqrt(12.0) * 32767.0 * std::pow(10.0, input_level(n) / 20);
+    x[n] = uniform * std::sqrt(12.0) * 32767.0 * std::pow(10.0, inputLevel(n) / 20);
   }
   return x;
 }
@@ -42,13 +42,13 @@ std::vector<real_T> test_signal() {
 // Compressor with an ideal level detector: threshold -40 dB, ratio 3, gain
 // smoothed in dB with time constants attackS (gain falling) and releaseS
 // (rising); then kDelay samples of latency.
-std::vector<real_T> through_device(const std::vector<real_T>& in, real_T attackS, real_T releaseS) {
+std::vector<real_T> throughDevice(const std::vector<real_T>& in, real_T attackS, real_T releaseS) {
   const real_T attack = 1 - std::exp(-1 / (attackS * kFs));
   const real_T release = 1 - std::exp(-1 / (releaseS * kFs));
   std::vector<real_T> out(in.size() + kDelay, 0.0);
-  real_T gainDb = -(2.0 / 3.0) * (input_level(0) + 40);
+  real_T gainDb = -(2.0 / 3.0) * (inputLevel(0) + 40);
   for (std::size_t n = 0; n < in.size(); ++n) {
-    const real_T target = -(2.0 / 3.0) * (input_level(static_cast<int32_T>(n)) + 40);
+    const real_T target = -(2.0 / 3.0) * (inputLevel(static_cast<int32_T>(n)) + 40);
     gainDb += (target - gainDb) * (target < gainDb ? attack : release);
     out[n + kDelay] = in[n] * std::pow(10.0, gainDb / 20);
   }
@@ -73,7 +73,7 @@ class EnveloEstimation : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     envelo_estimation_initialize();
-    reference_ = new std::vector<real_T>(test_signal());
+    reference_ = new std::vector<real_T>(testSignal());
   }
   static void TearDownTestSuite() { delete reference_; }
   static std::vector<real_T>* reference_;
@@ -83,11 +83,11 @@ std::vector<real_T>* EnveloEstimation::reference_ = nullptr;
 // Fails if the delay is misjudged or its sign reversed, or if a recording
 // that does not lag the reference (total delay 0) is accepted.
 TEST_F(EnveloEstimation, AlignmentFindsTheDeviceLatency) {
-  const std::vector<real_T> recording = through_device(*reference_, 0.3, 1.5);
-  ev::Alignment a = ev::align_recording(reference_->data(), recording.data());
+  const std::vector<real_T> recording = throughDevice(*reference_, 0.3, 1.5);
+  ev::Alignment a = ev::alignRecording(reference_->data(), recording.data());
   EXPECT_EQ(a.totalDelay, kDelay);
   EXPECT_EQ(a.failed, 0.0);
-  a = ev::align_recording(reference_->data(), reference_->data());
+  a = ev::alignRecording(reference_->data(), reference_->data());
   EXPECT_EQ(a.totalDelay, 0.0);
   EXPECT_EQ(a.failed, 1.0);
 }
@@ -101,11 +101,11 @@ TEST_F(EnveloEstimation, AlignmentFindsTheDeviceLatency) {
 // elsewhere on the timeline, the delay is not applied to the analysis, or
 // the settle search does not follow the level.
 TEST_F(EnveloEstimation, SettleTimesFollowTheDeviceTimeConstants) {
-  std::vector<real_T> recording = through_device(*reference_, 1e-5, 1e-5);
+  std::vector<real_T> recording = throughDevice(*reference_, 1e-5, 1e-5);
   const Result instant = estimate(*reference_, recording);
-  recording = through_device(*reference_, 0.3, 1.5);
+  recording = throughDevice(*reference_, 0.3, 1.5);
   const Result fast = estimate(*reference_, recording);
-  recording = through_device(*reference_, 0.3, 3.0);
+  recording = throughDevice(*reference_, 0.3, 3.0);
   const Result slow = estimate(*reference_, recording);
 
   EXPECT_EQ(instant.failed, 0.0);

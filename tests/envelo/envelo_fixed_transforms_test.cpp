@@ -34,8 +34,8 @@ bool sameBits(const void* a, const void* b, std::size_t bytes) { return std::mem
 
 TEST(FixedForm, TablesEqualTheVariableFormsTables) {
   detail::Tables forward, inverse;
-  ASSERT_TRUE(forward.build(kFftLength, detail::TableUse::Forward));
-  ASSERT_TRUE(inverse.build(kFftLength, detail::TableUse::Inverse));
+  ASSERT_TRUE(forward.build(kFftLength, detail::TableUse::kForward));
+  ASSERT_TRUE(inverse.build(kFftLength, detail::TableUse::kInverse));
   auto cosT = filled<real_T>(kTableLength, -9.0), sinT = filled<real_T>(kTableLength, -9.0);
   fixed::generate_twiddle_tables(cosT.get(), sinT.get());
   EXPECT_TRUE(sameBits(cosT.get(), forward.costab.get()->data, sizeof(real_T) * kTableLength));

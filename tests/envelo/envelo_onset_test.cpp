@@ -16,7 +16,7 @@ constexpr int32_T kN = ev::kSignalLength;
 
 // Noise of about -11 dB re 1.0 from block `from` on, silence before (also
 // in the one sample that the previous block's frame shares).
-std::vector<real_T> active_from(int32_T from, int32_T length) {
+std::vector<real_T> activeFrom(int32_T from, int32_T length) {
   std::vector<real_T> x(length, 0.0);
   uint32_t state = 12345;
   for (int32_T n = 240 * from + 1; n < length; ++n) {
@@ -27,28 +27,28 @@ std::vector<real_T> active_from(int32_T from, int32_T length) {
 }
 
 ev::Onsets onsets(const std::vector<real_T>& reference, const std::vector<real_T>& recording) {
-  return ev::find_onsets(reference.data(), recording.data(), ev::recording_threshold(recording.data()));
+  return ev::findOnsets(reference.data(), recording.data(), ev::recordingThresholdOf(recording.data()));
 }
 
 // Fails if the first 161 blocks can already make an onset, if a silent
 // recording is not active against its own -132 dB threshold, or if the
 // shift has the wrong sign.
 TEST(EnveloOnsets, SilenceAndActivity) {
-  const std::vector<real_T> silence(kN + 1, 0.0), lively = active_from(100, kN + 1);
-  EXPECT_EQ(ev::recording_threshold(silence.data()), -132.0);
+  const std::vector<real_T> silence(kN + 1, 0.0), lively = activeFrom(100, kN + 1);
+  EXPECT_EQ(ev::recordingThresholdOf(silence.data()), -132.0);
   ev::Onsets o = onsets(silence, silence);
   EXPECT_EQ(o.reference, 0);  // -120 dB is not above -50 dB
   EXPECT_EQ(o.recording, 161);
-  EXPECT_EQ(ev::coarse_shift(o), -240.0 * 161);
+  EXPECT_EQ(ev::coarseShiftOf(o), -240.0 * 161);
 
   // Active from block 100 in both: onset when block 260 makes 161.
   o = onsets(lively, lively);
   EXPECT_EQ(o.reference, 261);
   EXPECT_EQ(o.recording, 261);
   // The recording 20 blocks later: shift it 4,800 samples earlier.
-  o = onsets(lively, active_from(120, kN));
+  o = onsets(lively, activeFrom(120, kN));
   EXPECT_EQ(o.recording, 281);
-  EXPECT_EQ(ev::coarse_shift(o), -4800.0);
+  EXPECT_EQ(ev::coarseShiftOf(o), -4800.0);
 }
 
 // The recording's last frame (block 2999) has only the 240 copied samples.
@@ -63,14 +63,14 @@ TEST(EnveloOnsets, LastFrameIsMeasuredOverItsOwnSamples) {
   for (int i = 0; i < 100; ++i) {
     const real_T b = 0.5 * (lo + hi);
     std::fill(rec.begin() + 240 * 2999, rec.end(), b);
-    const real_T gap = level(b) - ev::recording_threshold(rec.data());
+    const real_T gap = level(b) - ev::recordingThresholdOf(rec.data());
     (gap > 10 * std::log10(241.0 / 240) / 2 ? hi : lo) = b;
   }
   std::fill(rec.begin() + 240 * 2999, rec.end(), hi);
-  const real_T threshold = ev::recording_threshold(rec.data());
+  const real_T threshold = ev::recordingThresholdOf(rec.data());
   ASSERT_GT(level(hi), threshold);
   ASSERT_LE(level(std::sqrt(240 * hi * hi / 241)), threshold);
-  EXPECT_EQ(ev::find_onsets(silentReference.data(), rec.data(), threshold).recording, 3000);
+  EXPECT_EQ(ev::findOnsets(silentReference.data(), rec.data(), threshold).recording, 3000);
 }
 
 // Fails if the move goes the wrong way, leaves stale values, or copies
@@ -84,7 +84,7 @@ TEST(EnveloOnsets, CoarseShiftMovesAndZeroFills) {
       {720000, 0, 0.0}, {720000, kN - 1, 0.0}, {-720000, 0, 0.0}, {0, 7, 8.0}};
   for (const auto& c : cases) {
     std::fill(out.begin(), out.end(), -1.0);
-    ev::shift_samples(in.data(), c.shift, out.data());
+    ev::shiftSamples(in.data(), c.shift, out.data());
     EXPECT_EQ(out[c.probe], c.expect) << c.shift << " at " << c.probe;
   }
 }
@@ -93,11 +93,11 @@ TEST(EnveloOnsets, CoarseShiftMovesAndZeroFills) {
 TEST(EnveloVerdict, FirstStrongestPeak) {
   std::vector<real_T> c(ev::kCorrelationLength, 1.0);
   c[0] = kNaN, c[10] = 5.0, c[20] = 5.0, c[30] = kNaN;
-  ev::Peak p = ev::find_peak(c.data());
+  ev::Peak p = ev::findPeak(c.data());
   EXPECT_EQ(p.index, 11);
   EXPECT_EQ(p.value, 5.0);
   std::fill(c.begin(), c.end(), kNaN);
-  p = ev::find_peak(c.data());
+  p = ev::findPeak(c.data());
   EXPECT_EQ(p.index, 1);
   EXPECT_TRUE(std::isnan(p.value));
 }
@@ -109,20 +109,20 @@ TEST(EnveloVerdict, BoundsAndProminence) {
   std::vector<real_T> c(ev::kCorrelationLength, 0.0);
   const ev::Peak centre{720000, 1.0};
   c[centre.index - 1] = 1.0;
-  EXPECT_EQ(ev::alignment_verdict(360000, 100, c.data(), centre), 0.0);
-  EXPECT_EQ(ev::alignment_verdict(360240, 100, c.data(), centre), 1.0);
-  EXPECT_EQ(ev::alignment_verdict(-700000, 240000, c.data(), centre), 0.0);
-  EXPECT_EQ(ev::alignment_verdict(0, 240001, c.data(), centre), 1.0);
-  EXPECT_EQ(ev::alignment_verdict(0, -240001, c.data(), centre), 1.0);
+  EXPECT_EQ(ev::alignmentVerdict(360000, 100, c.data(), centre), 0.0);
+  EXPECT_EQ(ev::alignmentVerdict(360240, 100, c.data(), centre), 1.0);
+  EXPECT_EQ(ev::alignmentVerdict(-700000, 240000, c.data(), centre), 0.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, 240001, c.data(), centre), 1.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, -240001, c.data(), centre), 1.0);
 
   // 19,200 further magnitudes of 1.0 give exactly 0.04, which passes.
   std::fill(c.begin() + 600000, c.begin() + 619200, 1.0);
-  EXPECT_EQ(ev::alignment_verdict(0, 100, c.data(), centre), 0.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, 100, c.data(), centre), 0.0);
   c[480000 - 1] = 1.0;  // 1-based 480,000 is the window's first value
-  EXPECT_EQ(ev::alignment_verdict(0, 100, c.data(), centre), 1.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, 100, c.data(), centre), 1.0);
   c[480000 - 1] = 0.0;
   c[479999 - 1] = 1e6;  // just outside the window
-  EXPECT_EQ(ev::alignment_verdict(0, 100, c.data(), centre), 0.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, 100, c.data(), centre), 0.0);
 
   // A peak near either end: the window is cut, the divisor stays 480,000
   // (19,200 ones still give exactly 0.04).
@@ -131,11 +131,11 @@ TEST(EnveloVerdict, BoundsAndProminence) {
     const int32_T from = index < 720000 ? index : index - 19201;
     std::fill(c.begin() + from, c.begin() + from + 19200, 1.0);
     c[index - 1] = 1.0;
-    EXPECT_EQ(ev::alignment_verdict(0, 0, c.data(), {index, 1.0}), 0.0) << index;
+    EXPECT_EQ(ev::alignmentVerdict(0, 0, c.data(), {index, 1.0}), 0.0) << index;
   }
   // A zero peak vouches for nothing.
   std::fill(c.begin(), c.end(), 0.0);
-  EXPECT_EQ(ev::alignment_verdict(0, 100, c.data(), {720000, 0.0}), 1.0);
+  EXPECT_EQ(ev::alignmentVerdict(0, 100, c.data(), {720000, 0.0}), 1.0);
 }
 
 }  // namespace

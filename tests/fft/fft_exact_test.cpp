@@ -159,7 +159,7 @@ TEST(FftExact, InverseOfOneElementIsNotScaled) {
   EXPECT_EQ(y[0].im, 4.0);
   ComplexVec two({{3.0, 4.0}, {1.0, 0.0}});
   detail::Tables t;
-  ASSERT_TRUE(t.build(2, detail::TableUse::Inverse));
+  ASSERT_TRUE(t.build(2, detail::TableUse::kInverse));
   r2br_r2dit_trig(two.get(), 2, t.costab.get(), t.sintabinv.get(), y.get());
   ASSERT_EQ(y.length(), 2);
   EXPECT_EQ(y[0].re, 2.0);
@@ -197,7 +197,7 @@ TEST(FftExact, UnusableLengthsGiveEmptyOutputs) {
 
   // The radix-2 core only takes powers of two with tables long enough.
   detail::Tables t;
-  ASSERT_TRUE(t.build(8, detail::TableUse::Forward));
+  ASSERT_TRUE(t.build(8, detail::TableUse::kForward));
   ComplexVec in({{1, 0}, {2, 0}, {3, 0}});
   for (int32_T L : {3, 6, -8, 16}) {
     ComplexVec o(sentinels(2));
@@ -216,7 +216,7 @@ TEST(FftExact, OutputMayBeTheInput) {
     expectBitsEqual(out, inPlace);
   }
   detail::Tables t;
-  ASSERT_TRUE(t.build(8, detail::TableUse::Forward));
+  ASSERT_TRUE(t.build(8, detail::TableUse::kForward));
   std::vector<creal_T> z{{1, 2}, {3, 4}, {5, 6}};
   ComplexVec separate(z), out, inPlace(z);
   r2br_r2dit_trig_impl(separate.get(), 8, t.costab.get(), t.sintab.get(), out.get());

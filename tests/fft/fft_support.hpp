@@ -18,22 +18,22 @@ namespace audiomeas::test {
 template <class Array>
 class Vec {
  public:
-  using T = emxElement<Array>;
+  using T = EmxElement<Array>;
   explicit Vec(const std::vector<T>& values = {}) {
-    emxInit(&a_, 1);
-    emxResize1(a_, static_cast<int32_T>(values.size()));
-    if (!values.empty()) std::memcpy(a_->data, values.data(), sizeof(T) * values.size());
+    emxInit(&array_, 1);
+    emxResize1(array_, static_cast<int32_T>(values.size()));
+    if (!values.empty()) std::memcpy(array_->data, values.data(), sizeof(T) * values.size());
   }
   Vec(const Vec&) = delete;
   Vec& operator=(const Vec&) = delete;
-  ~Vec() { emxFree(&a_); }
-  Array* get() const { return a_; }
-  int32_T length() const { return a_->size[0]; }
-  const T& operator[](int32_T i) const { return a_->data[i]; }
-  std::vector<T> values() const { return {a_->data, a_->data + a_->size[0]}; }
+  ~Vec() { emxFree(&array_); }
+  Array* get() const { return array_; }
+  int32_T length() const { return array_->size[0]; }
+  const T& operator[](int32_T i) const { return array_->data[i]; }
+  std::vector<T> values() const { return {array_->data, array_->data + array_->size[0]}; }
 
  private:
-  Array* a_ = nullptr;
+  Array* array_ = nullptr;
 };
 
 using RealVec = Vec<emxBuffer_real_T>;

@@ -74,17 +74,17 @@ struct Slot {
 
 std::vector<int32_t> createExtents(Input& in, int32_t dimCount) {
   // Products stay small: create functions take the count at face value.
-  static const int32_t limits[] = {4096, 4096, 64, 16};
+  static const int32_t kExtentLimits[] = {4096, 4096, 64, 16};
   std::vector<int32_t> e(static_cast<std::size_t>(std::max(dimCount, 0)));
-  for (auto& x : e) x = static_cast<int32_t>(in.range(0, limits[std::clamp(dimCount, 0, 3)]));
+  for (auto& x : e) x = static_cast<int32_t>(in.range(0, kExtentLimits[std::clamp(dimCount, 0, 3)]));
   return e;
 }
 
 // Resize extents: small, negative, or large enough for the product to wrap.
 int32_t resizeExtent(Input& in) {
-  static const int32_t odd[] = {-1, -7, 65536, 65537, 32768, INT32_MAX, INT32_MIN, 46341};
+  static const int32_t kOddExtents[] = {-1, -7, 65536, 65537, 32768, INT32_MAX, INT32_MIN, 46341};
   const uint8_t pick = in.byte();
-  if (pick < 8) return odd[pick];
+  if (pick < 8) return kOddExtents[pick];
   return static_cast<int32_t>(in.range(0, pick < 200 ? 40 : 600));
 }
 

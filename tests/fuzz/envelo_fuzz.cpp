@@ -27,10 +27,10 @@ namespace {
 class Magnitudes {
  public:
   explicit Magnitudes(Input& in) {
-    static const double floors[] = {0.0, 1.0, 1e-300, 5e-324, 1e300};
-    const double floor = floors[in.byte() % 5];
+    static const double kFloors[] = {0.0, 1.0, 1e-300, 5e-324, 1e300};
+    const double floor = kFloors[in.byte() % 5];
     if (bitsOf(floor) != bitsOf(floor_)) {
-      std::fill(c_.begin(), c_.end(), floor);
+      std::fill(magnitudes_.begin(), magnitudes_.end(), floor);
       floor_ = floor;
     }
     for (int count = in.byte() % 16; count > 0; --count) {
@@ -43,9 +43,9 @@ class Magnitudes {
     }
   }
   ~Magnitudes() {
-    for (const auto& [k, v] : set_) c_[static_cast<std::size_t>(k)] = floor_;
+    for (const auto& [k, v] : set_) magnitudes_[static_cast<std::size_t>(k)] = floor_;
   }
-  const double* data() const { return c_.data(); }
+  const double* data() const { return magnitudes_.data(); }
 
   // The first strongest non-NaN value (0-based index), or -1 when all are
   // NaN, from the set positions and the first position left at the floor.
@@ -66,17 +66,17 @@ class Magnitudes {
 
  private:
   void set(int32_t k, double v) {
-    c_[static_cast<std::size_t>(k)] = v;
+    magnitudes_[static_cast<std::size_t>(k)] = v;
     set_[k] = v;
   }
-  static inline std::vector<double> c_ = std::vector<double>(envelo::kCorrelationLength, 0.0);
+  static inline std::vector<double> magnitudes_ = std::vector<double>(envelo::kCorrelationLength, 0.0);
   static inline double floor_ = 0.0;
   std::map<int32_t, double> set_;
 };
 
 void peak(Input& in) {
   const Magnitudes m(in);
-  const envelo::Peak p = envelo::find_peak(m.data());
+  const envelo::Peak p = envelo::findPeak(m.data());
   const int32_t first = m.expectedPeak();
   if (first < 0) {
     FUZZ_CHECK(p.index == 1 && std::isnan(p.value));
@@ -88,7 +88,7 @@ void peak(Input& in) {
 void verdict(Input& in) {
   const Magnitudes m(in);
   const double* c = m.data();
-  envelo::Peak p = envelo::find_peak(c);
+  envelo::Peak p = envelo::findPeak(c);
   if (in.flag()) {  // any position, as far as the window is concerned
     p.index = static_cast<int32_t>(in.range(1, envelo::kCorrelationLength));
     p.value = c[p.index - 1];
@@ -97,7 +97,7 @@ void verdict(Input& in) {
   const double shift =
       in.flag() ? 240.0 * static_cast<double>(in.range(-3000, 3000)) : in.special();
   const double delay = in.flag() ? static_cast<double>(in.range(-720000, 720000)) : in.special();
-  const double failed = envelo::alignment_verdict(shift, delay, c, p);
+  const double failed = envelo::alignmentVerdict(shift, delay, c, p);
   FUZZ_CHECK(failed == 0.0 || failed == 1.0);
   if (shift > 360000.0 || std::fabs(delay) > 240000.0) FUZZ_CHECK(failed == 1.0);
 }
@@ -109,8 +109,8 @@ void settle(Input& in) {
     track[i] = in.flag() ? in.special() : base + static_cast<double>(in.byte() % 8);
   }
   const auto count = static_cast<int32_t>(track.size());
-  const auto segment = in.flag() ? envelo::Segment::rising : envelo::Segment::falling;
-  const double t = envelo::settle_time(track.data(), count, segment);
+  const auto segment = in.flag() ? envelo::Segment::kRising : envelo::Segment::kFalling;
+  const double t = envelo::settleTime(track.data(), count, segment);
   if (t == 0.0) return;
   bool possible = false;
   for (int32_t j = 0; j + 1 < count; ++j) possible |= t == (j + 1) * 9600.0 / 48000.0;
@@ -128,9 +128,9 @@ void windows(Input& in) {
   HostInput recording(samples, 1, true);
   envelo::Alignment a{static_cast<double>(in.range(-2, 240000)), in.flag() ? 1.0 : 0.0};
   const envelo::AlignedRecording aligned =
-      envelo::aligned_recording(recording.get()->data, recording.length(), a);
+      envelo::alignedRecording(recording.get()->data, recording.length(), a);
   const auto start = static_cast<int32_t>(in.range(0, envelo::kMinReferenceLength));
-  const double r = envelo::window_rms(aligned, start);
+  const double r = envelo::windowRms(aligned, start);
   FUZZ_CHECK(r >= 0.0 || std::isnan(r));
   recording.check();
 }

@@ -41,14 +41,14 @@ inline bool sameBits(const double* a, const double* b, std::size_t n) {
 
 class Input {
  public:
-  Input(const uint8_t* data, std::size_t size) : p_(data), n_(size) {}
+  Input(const uint8_t* data, std::size_t size) : next_(data), remaining_(size) {}
 
-  std::size_t remaining() const { return n_; }
+  std::size_t remaining() const { return remaining_; }
 
   uint8_t byte() {
-    if (n_ == 0) return 0;
-    --n_;
-    return *p_++;
+    if (remaining_ == 0) return 0;
+    --remaining_;
+    return *next_++;
   }
   uint32_t u32() {
     uint32_t v = 0;
@@ -78,24 +78,24 @@ class Input {
   // A value that is often degenerate: NaN of both signs, infinities, signed
   // zeros, denormals, extremes; otherwise the next 8 bytes as a double.
   double special() {
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    static const double table[] = {
+    constexpr double kInf = std::numeric_limits<double>::infinity();
+    static const double kTable[] = {
         std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-        inf, -inf, 0.0, -0.0,
+        kInf, -kInf, 0.0, -0.0,
         std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
         2.2250738585072009e-308,  // largest denormal
         std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
         1.0, -1.0, 32767.0, -32768.0, 1e-6, 1e154, 1e-154};
     const uint8_t pick = byte();
-    constexpr std::size_t count = sizeof table / sizeof table[0];
-    return pick < count ? table[pick] : raw();
+    constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
+    return pick < kTableSize ? kTable[pick] : raw();
   }
 
   // Sample rates around every boundary the libraries have (200 Hz gives one
   // sample per 5 ms, 0.005 * rate above INT32_MAX), the usual rates, and
   // arbitrary doubles.
   double rate() {
-    static const double table[] = {
+    static const double kTable[] = {
         48000.0, 44100.0, 8000.0, 16000.0, 96000.0, 1000.0, 400.0, 200.0, 200.00000000000003,
         199.99999999999997, 100.0, 0.0, -0.0, -48000.0,
         std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
@@ -103,8 +103,8 @@ class Input {
         std::numeric_limits<double>::max(), 1e300, 429496729400.0, 429496729600.0,
         std::numeric_limits<double>::denorm_min(), 1e-300};
     const uint8_t pick = byte();
-    constexpr std::size_t count = sizeof table / sizeof table[0];
-    if (pick < count) return table[pick];
+    constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
+    if (pick < kTableSize) return kTable[pick];
     if (pick < 200) return static_cast<double>(range(0, 200000)) / (1 + (pick & 3));
     return raw();
   }
@@ -124,9 +124,9 @@ class Input {
       }
     }
     std::vector<double> x(static_cast<std::size_t>(n), 0.0);
-    static const double amplitudes[] = {0.0, 1e-7, 1e-4, 3.2e-3, 1e-2, 0.1, 1.0,
+    static const double kAmplitudes[] = {0.0, 1e-7, 1e-4, 3.2e-3, 1e-2, 0.1, 1.0,
                                         30.0, 1036.0, 32767.0, 1e6, 1e200};
-    const double amplitude = amplitudes[byte() % (sizeof amplitudes / sizeof amplitudes[0])];
+    const double amplitude = kAmplitudes[byte() % (sizeof kAmplitudes / sizeof kAmplitudes[0])];
     const uint8_t kind = byte() % 5;
     const int64_t onset = n > 0 ? range(0, n) : 0;       // waveform starts here
     const int64_t period = range(2, 4000);               // samples
@@ -152,8 +152,8 @@ class Input {
   }
 
  private:
-  const uint8_t* p_;
-  std::size_t n_;
+  const uint8_t* next_;
+  std::size_t remaining_;
 };
 
 // An input array as a host builds it: the element block is exactly the
@@ -179,35 +179,35 @@ class HostInput {
     std::free(data_);
     std::free(size_);
   }
-  const emxBuffer_real_T* get() const { return &a_; }
+  const emxBuffer_real_T* get() const { return &array_; }
   int32_t length() const { return static_cast<int32_t>(values_.size()); }
 
   // Inputs are never modified, resized or freed.
   void check() const {
-    FUZZ_CHECK(a_.data == data_ && a_.size == size_ && a_.ownsData);
-    FUZZ_CHECK(a_.size[0] == length() && a_.capacity == length());
-    FUZZ_CHECK(values_.empty() || sameBits(a_.data, values_.data(), values_.size()));
+    FUZZ_CHECK(array_.data == data_ && array_.size == size_ && array_.ownsData);
+    FUZZ_CHECK(array_.size[0] == length() && array_.capacity == length());
+    FUZZ_CHECK(values_.empty() || sameBits(array_.data, values_.data(), values_.size()));
   }
 
  private:
   void build(int32_t dimCount, bool nullWhenEmpty) {
     const auto n = static_cast<int32_t>(values_.size());
-    a_.dimCount = dimCount;
-    a_.size = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * dimCount));
-    a_.size[0] = n;
-    if (dimCount > 1) a_.size[1] = 1;
-    a_.capacity = n;
-    a_.ownsData = true;
-    a_.data = (n == 0 && nullWhenEmpty)
+    array_.dimCount = dimCount;
+    array_.size = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * dimCount));
+    array_.size[0] = n;
+    if (dimCount > 1) array_.size[1] = 1;
+    array_.capacity = n;
+    array_.ownsData = true;
+    array_.data = (n == 0 && nullWhenEmpty)
                   ? nullptr
                   : static_cast<double*>(std::malloc(sizeof(double) * values_.size() + (n == 0)));
-    if (n > 0) std::memcpy(a_.data, values_.data(), sizeof(double) * values_.size());
-    data_ = a_.data;
-    size_ = a_.size;
+    if (n > 0) std::memcpy(array_.data, values_.data(), sizeof(double) * values_.size());
+    data_ = array_.data;
+    size_ = array_.size;
   }
 
   std::vector<double> values_;
-  emxBuffer_real_T a_{};
+  emxBuffer_real_T array_{};
   double* data_;
   int32_t* size_;
 };
@@ -228,49 +228,49 @@ class HostOutput {
       case 3: capacity = wanted + static_cast<int32_t>(in.range(1, 40)); break;
       default: capacity = static_cast<int32_t>(in.range(0, 2 * static_cast<int64_t>(wanted) + 20));
     }
-    a_.dimCount = 1;
-    a_.size = static_cast<int32_t*>(std::malloc(sizeof(int32_t)));
-    a_.capacity = capacity;
-    a_.ownsData = in.flag();
-    a_.data = (capacity == 0 && in.flag())
+    array_.dimCount = 1;
+    array_.size = static_cast<int32_t*>(std::malloc(sizeof(int32_t)));
+    array_.capacity = capacity;
+    array_.ownsData = in.flag();
+    array_.data = (capacity == 0 && in.flag())
                   ? nullptr
                   : static_cast<double*>(std::malloc(sizeof(double) * capacity + (capacity == 0)));
-    for (int32_t i = 0; i < capacity; ++i) a_.data[i] = kSentinel;
+    for (int32_t i = 0; i < capacity; ++i) array_.data[i] = kSentinel;
     // The previous length may even exceed the block: growth must not copy
     // more than the block holds.
-    a_.size[0] = static_cast<int32_t>(in.range(-2, static_cast<int64_t>(capacity) + 2));
-    original_ = a_.data;
-    originalOwned_ = a_.ownsData;
+    array_.size[0] = static_cast<int32_t>(in.range(-2, static_cast<int64_t>(capacity) + 2));
+    original_ = array_.data;
+    originalOwned_ = array_.ownsData;
     originalCapacity_ = capacity;
-    size_ = a_.size;
+    size_ = array_.size;
   }
   HostOutput(const HostOutput&) = delete;
   HostOutput& operator=(const HostOutput&) = delete;
   ~HostOutput() {
     // A block the library swapped in is the host's to free; the old block
     // was freed by the library only if the container owned it.
-    if (a_.data != original_) {
-      std::free(a_.data);
+    if (array_.data != original_) {
+      std::free(array_.data);
       if (!originalOwned_) std::free(original_);
     } else {
       std::free(original_);
     }
     std::free(size_);
   }
-  emxBuffer_real_T* get() { return &a_; }
-  const double* data() const { return a_.data; }
+  emxBuffer_real_T* get() { return &array_; }
+  const double* data() const { return array_.data; }
 
   // After a call that resized it to n: the growth rule decides whether the
   // block was kept, and a wrapper's own buffer is never written once the
   // array has moved to a block of its own.
   void checkResized(int32_t n) const {
-    FUZZ_CHECK(a_.size == size_ && a_.dimCount == 1 && a_.size[0] == n);
+    FUZZ_CHECK(array_.size == size_ && array_.dimCount == 1 && array_.size[0] == n);
     if (n <= originalCapacity_) {
-      FUZZ_CHECK(a_.data == original_ && a_.capacity == originalCapacity_);
-      FUZZ_CHECK(a_.ownsData == originalOwned_);
+      FUZZ_CHECK(array_.data == original_ && array_.capacity == originalCapacity_);
+      FUZZ_CHECK(array_.ownsData == originalOwned_);
     } else {
-      FUZZ_CHECK(a_.data != nullptr && a_.data != original_ && a_.ownsData);
-      FUZZ_CHECK(a_.capacity >= n);
+      FUZZ_CHECK(array_.data != nullptr && array_.data != original_ && array_.ownsData);
+      FUZZ_CHECK(array_.capacity >= n);
       if (!originalOwned_) {
         for (int32_t i = 0; i < originalCapacity_; ++i) FUZZ_CHECK(original_[i] == kSentinel);
       }
@@ -278,7 +278,7 @@ class HostOutput {
   }
 
  private:
-  emxBuffer_real_T a_{};
+  emxBuffer_real_T array_{};
   double* original_;
   bool originalOwned_;
   int32_t originalCapacity_;

@@ -30,8 +30,8 @@ class Hash {
     uint64_t bits;
     std::memcpy(&bits, &v, sizeof bits);
     for (int i = 0; i < 8; ++i) {
-      h_ ^= (bits >> (8 * i)) & 0xFF;
-      h_ *= 1099511628211ULL;
+      hash_ ^= (bits >> (8 * i)) & 0xFF;
+      hash_ *= 1099511628211ULL;
     }
   }
   void add(const creal_T& c) {
@@ -42,10 +42,10 @@ class Hash {
   void add(const T* p, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) add(p[i]);
   }
-  uint64_t value() const { return h_; }
+  uint64_t value() const { return hash_; }
 
  private:
-  uint64_t h_ = 1469598103934665603ULL;
+  uint64_t hash_ = 1469598103934665603ULL;
 };
 
 std::vector<real_T> noise(int32_T n, real_T amplitude, uint32_t seed, int32_T onset = 0) {

@@ -18,46 +18,46 @@ class Column {
  public:
   explicit Column(const std::vector<real_T>& values = {}, int32_T extraCapacity = 0) {
     const auto n = static_cast<int32_T>(values.size());
-    a_ = static_cast<emxBuffer_real_T*>(std::malloc(sizeof(emxBuffer_real_T)));
-    a_->size = static_cast<int32_T*>(std::malloc(sizeof(int32_T)));
-    a_->size[0] = n;
-    a_->dimCount = 1;
-    a_->capacity = n + extraCapacity;
-    a_->data = static_cast<real_T*>(std::calloc(static_cast<std::size_t>(a_->capacity) + 1, sizeof(real_T)));
-    if (n > 0) std::memcpy(a_->data, values.data(), sizeof(real_T) * values.size());
-    a_->ownsData = true;
+    array_ = static_cast<emxBuffer_real_T*>(std::malloc(sizeof(emxBuffer_real_T)));
+    array_->size = static_cast<int32_T*>(std::malloc(sizeof(int32_T)));
+    array_->size[0] = n;
+    array_->dimCount = 1;
+    array_->capacity = n + extraCapacity;
+    array_->data = static_cast<real_T*>(std::calloc(static_cast<std::size_t>(array_->capacity) + 1, sizeof(real_T)));
+    if (n > 0) std::memcpy(array_->data, values.data(), sizeof(real_T) * values.size());
+    array_->ownsData = true;
   }
   Column(const Column&) = delete;
   Column& operator=(const Column&) = delete;
   ~Column() {
-    if (a_->ownsData) std::free(a_->data);
-    std::free(a_->size);
-    std::free(a_);
+    if (array_->ownsData) std::free(array_->data);
+    std::free(array_->size);
+    std::free(array_);
   }
-  emxBuffer_real_T* get() { return a_; }
-  const emxBuffer_real_T* get() const { return a_; }
-  int32_T length() const { return a_->size[0]; }
-  std::vector<real_T> values() const { return {a_->data, a_->data + a_->size[0]}; }
+  emxBuffer_real_T* get() { return array_; }
+  const emxBuffer_real_T* get() const { return array_; }
+  int32_T length() const { return array_->size[0]; }
+  std::vector<real_T> values() const { return {array_->data, array_->data + array_->size[0]}; }
 
  private:
-  emxBuffer_real_T* a_;
+  emxBuffer_real_T* array_;
 };
 
 // A read-only input: a non-owning header whose block is exactly the samples
 // (no spare element, so a read past the end shows under AddressSanitizer).
 class Exact {
  public:
-  explicit Exact(std::vector<real_T> v) : v_(std::move(v)), size_(static_cast<int32_T>(v_.size())) {
-    a_ = {v_.empty() ? nullptr : v_.data(), &size_, size_, 1, false};
+  explicit Exact(std::vector<real_T> v) : values_(std::move(v)), size_(static_cast<int32_T>(values_.size())) {
+    array_ = {values_.empty() ? nullptr : values_.data(), &size_, size_, 1, false};
   }
   Exact(const Exact&) = delete;
   Exact& operator=(const Exact&) = delete;
-  const emxBuffer_real_T* get() const { return &a_; }
+  const emxBuffer_real_T* get() const { return &array_; }
 
  private:
-  std::vector<real_T> v_;
+  std::vector<real_T> values_;
   int32_T size_;
-  emxBuffer_real_T a_{};
+  emxBuffer_real_T array_{};
 };
 
 // An output container over a caller's block (which may be null).

@@ -2,7 +2,7 @@
 
 #include "envelo_estimation.h"
 
-int envelo_part(void) {
+int enveloPart(void) {
   real_T x = 100.0;
   envelo_estimation_initialize();
   b_log10(&x);

@@ -7,7 +7,7 @@
 #include "burstra.h"
 #include "synkro_2.h"
 
-int envelo_part(void);
+int enveloPart(void);
 
 #define N 4096
 #define DELAY 3
@@ -46,5 +46,5 @@ int main(void) {
     printf("burstra: active %g dB, difference %g dB, warning %g\n", active, difference, warning);
     if (active != -120.0 || warning != 1.0) return 1;
   }
-  return envelo_part();
+  return enveloPart();
 }
