@@ -12,7 +12,9 @@ namespace {
 struct Signals {
   std::vector<double> presence, activity, measured;
   explicit Signals(std::size_t n)
-      : presence(bench::programme(n, 7)), activity(bench::programme(n, 8)), measured(bench::programme(n, 9)) {}
+      : presence(bench::programme(n, 7)),
+        activity(bench::programme(n, 8)),
+        measured(bench::programme(n, 9)) {}
 };
 
 void Burstra(benchmark::State& state) {

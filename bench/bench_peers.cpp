@@ -102,7 +102,8 @@ int main(int argc, char** argv) {
     if (r < 3) {
       tPlain.push_back(ms([&] {
         auto c = audiomeas::test::plain::correlate(x.data(), kN, y.data(), kN, kP, false);
-        if (std::memcmp(c.data(), ours.data(), sizeof(double) * kLags) != 0) std::printf("MISMATCH with the plain algorithm\n");
+        if (std::memcmp(c.data(), ours.data(), sizeof(double) * kLags) != 0)
+          std::printf("MISMATCH with the plain algorithm\n");
       }));
     }
   }

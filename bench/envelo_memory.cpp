@@ -20,8 +20,9 @@ int main() {
   getrusage(RUSAGE_SELF, &u);
   const double peak = static_cast<double>(u.ru_maxrss) * 1024.0 / 1e6;
   const double inputs = static_cast<double>((ref.size() + rec.size()) * sizeof(double)) / 1e6;
-  std::printf("peak %.1f MB, inputs %.1f MB, peak minus inputs %.1f MB (rise %.2f s, fall %.2f s, failed %.0f)\n",
-              peak, inputs, peak - inputs, rise, fall, failed);
+  std::printf(
+      "peak %.1f MB, inputs %.1f MB, peak minus inputs %.1f MB (rise %.2f s, fall %.2f s, failed %.0f)\n",
+      peak, inputs, peak - inputs, rise, fall, failed);
   emxDestroyArray_real_T(a);
   emxDestroyArray_real_T(b);
   envelo_estimation_terminate();

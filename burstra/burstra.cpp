@@ -59,7 +59,8 @@ struct WholeSquares {
   std::int64_t done = 0;  // samples summed so far
 };
 template <bool kWhole>
-inline FrameSquares frameSquares(const real_T* p, const real_T* a, const real_T* m, int32_T n, WholeSquares* whole) {
+inline FrameSquares frameSquares(const real_T* p, const real_T* a, const real_T* m, int32_T n,
+                                 WholeSquares* whole) {
   FrameSquares s{p[0] * p[0], a[0] * a[0], m[0] * m[0]};
   if constexpr (kWhole) {
     if (whole->done == 0) {
@@ -116,7 +117,8 @@ FrameTally tally(const real_T* presence, const real_T* activity, const real_T* m
   int32_T activeRun = 0;
   for (int32_T i = 0; i < frameCount; ++i) {
     const std::int64_t start = static_cast<std::int64_t>(i) * frameLength;
-    const FrameSquares sq = frameSquares<kWhole>(presence + start, activity + start, measured + start, frameLength, whole);
+    const FrameSquares sq =
+        frameSquares<kWhole>(presence + start, activity + start, measured + start, frameLength, whole);
     const real_T p = clampedLevel(std::sqrt(sq.presence / length));
     const real_T r = std::sqrt(sq.activity / length);
     const real_T a = clampedLevel(r);
@@ -157,10 +159,10 @@ FrameTally tally(const real_T* presence, const real_T* activity, const real_T* m
 }  // namespace detail
 
 FrameTally tallyFrames(const real_T* presence, const real_T* activity, const real_T* measured,
-                       int32_T frameLength, int32_T frameCount,
-                       std::span<real_T> presenceLevels, std::span<real_T> activityLevels) {
-  return detail::tally<false>(presence, activity, measured, frameLength, frameCount, presenceLevels, activityLevels,
-                              nullptr);
+                       int32_T frameLength, int32_T frameCount, std::span<real_T> presenceLevels,
+                       std::span<real_T> activityLevels) {
+  return detail::tally<false>(presence, activity, measured, frameLength, frameCount, presenceLevels,
+                              activityLevels, nullptr);
 }
 
 namespace detail {
@@ -176,15 +178,15 @@ real_T finishSquares(const real_T* x, int32_T n, std::int64_t done, real_T carri
 }  // namespace detail
 
 void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
-             const emxBuffer_real_T* measuredSignal, real_T sampleRate,
-             real_T* levelDifference, real_T* activeLevel, real_T* warningFlag, Report* report) {
+             const emxBuffer_real_T* measuredSignal, real_T sampleRate, real_T* levelDifference,
+             real_T* activeLevel, real_T* warningFlag, Report* report) {
   *warningFlag = 0.0;
   const detail::Framing f = detail::frame(presenceSignal, activitySignal, measuredSignal, sampleRate);
   detail::WholeSquares whole;
-  const FrameTally t = f.count > 0 ? detail::tally<true>(presenceSignal->data, activitySignal->data,
-                                                          measuredSignal->data, f.length, f.count, {}, {}, &whole,
-                                                          report)
-                                   : FrameTally{};
+  const FrameTally t =
+      f.count > 0 ? detail::tally<true>(presenceSignal->data, activitySignal->data, measuredSignal->data,
+                                        f.length, f.count, {}, {}, &whole, report)
+                  : FrameTally{};
   const int32_T presenceLength = emxVectorLength(presenceSignal);
   const int32_T measuredLength = emxVectorLength(measuredSignal);
   const real_T presenceSquares =
@@ -194,10 +196,10 @@ void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* act
 
   // With no frame the counters stay 0: the 0/0 terms make S NaN and so both
   // levels -120 and their difference 0.
-  const real_T A =
-      20.0 * std::log10((std::sqrt(t.activityPowerSum / t.activeFrames) + 1.0E-6) / 32767.0);
+  const real_T A = 20.0 * std::log10((std::sqrt(t.activityPowerSum / t.activeFrames) + 1.0E-6) / 32767.0);
   // rmsOf(presence): sqrt of its sum of squares over its length (0/0 when empty).
-  const real_T P = 20.0 * std::log10(std::sqrt(presenceSquares / static_cast<real_T>(presenceLength)) / 32767.0);
+  const real_T P =
+      20.0 * std::log10(std::sqrt(presenceSquares / static_cast<real_T>(presenceLength)) / 32767.0);
   const real_T S = t.activePowerSum - t.noisePowerSum / t.noiseFrames * t.activePresentFrames;
   *activeLevel = clampedLevel(std::sqrt(S / t.activeFrames));
   const real_T T = measuredSquares / f.frameLength - S;
@@ -209,8 +211,8 @@ void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* act
   // bound NaN.
   const real_T minFrames = 0.05 * sampleRate / f.frameLength;
   const real_T maxFrames = 10.0 * sampleRate / f.frameLength;
-  if (minFrames > t.activeFrames || t.activeFrames > maxFrames || A > 0.0 || P > 0.0 ||
-      *activeLevel > 0.0 || W > 0.0 || f.count == 0) {
+  if (minFrames > t.activeFrames || t.activeFrames > maxFrames || A > 0.0 || P > 0.0 || *activeLevel > 0.0 ||
+      W > 0.0 || f.count == 0) {
     *warningFlag = 1.0;
   }
   if (report != nullptr) {

@@ -32,8 +32,7 @@ struct FrameTally {
 // The smoothed level tracks are written into presenceLevels and
 // activityLevels as far as they reach (pass empty spans when not wanted).
 FrameTally tallyFrames(const real_T* presence, const real_T* activity, const real_T* measured,
-                       int32_T frameLength, int32_T frameCount,
-                       std::span<real_T> presenceLevels = {},
+                       int32_T frameLength, int32_T frameCount, std::span<real_T> presenceLevels = {},
                        std::span<real_T> activityLevels = {});
 
 // What one call computed, for a host that explains its result; the exported
@@ -42,8 +41,8 @@ struct Report {
   // Frame classes, per frame.
   enum Class : std::int8_t { kQuiet = 0, kNoise = 1, kActive = 2 };
 
-  real_T frameLength = 0.0;  // samples, floor(0.005 * rate)
-  real_T frameCount = 0.0;   // floor(presence length / frameLength)
+  real_T frameLength = 0.0;    // samples, floor(0.005 * rate)
+  real_T frameCount = 0.0;     // floor(presence length / frameLength)
   int32_T framesMeasured = 0;  // 0 when no frame could be formed
   FrameTally tally;
   real_T activityCheckLevel = 0.0;  // A
@@ -69,8 +68,7 @@ struct Report {
 // than a frame, activitySignal or measuredSignal shorter than the frames of
 // presenceSignal) gives activeLevel -120, levelDifference 0 and the flag 1.0.
 void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
-             const emxBuffer_real_T* measuredSignal, real_T sampleRate,
-             real_T* levelDifference, real_T* activeLevel, real_T* warningFlag,
-             Report* report = nullptr);
+             const emxBuffer_real_T* measuredSignal, real_T sampleRate, real_T* levelDifference,
+             real_T* activeLevel, real_T* warningFlag, Report* report = nullptr);
 
 }  // namespace audiomeas::burstra

@@ -13,12 +13,11 @@ AM_EXPORT void burstra_initialize(void) { audiomeas::rt_InitInfAndNaN(8U); }
 // Nothing to release: the library keeps no state.
 AM_EXPORT void burstra_terminate(void) {}
 
-AM_EXPORT void burstra(const emxBuffer_real_T* presenceSignal,
-                       const emxBuffer_real_T* activitySignal,
-                       const emxBuffer_real_T* measuredSignal, real_T sampleRate,
-                       real_T* levelDifference, real_T* activeLevel, real_T* warningFlag) {
-  audiomeas::burstra::burstra(presenceSignal, activitySignal, measuredSignal, sampleRate,
-                              levelDifference, activeLevel, warningFlag);
+AM_EXPORT void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
+                       const emxBuffer_real_T* measuredSignal, real_T sampleRate, real_T* levelDifference,
+                       real_T* activeLevel, real_T* warningFlag) {
+  audiomeas::burstra::burstra(presenceSignal, activitySignal, measuredSignal, sampleRate, levelDifference,
+                              activeLevel, warningFlag);
 }
 
 AM_EXPORT real_T combineVectorElements(const emxBuffer_real_T* x) {

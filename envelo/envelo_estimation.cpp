@@ -47,8 +47,8 @@ struct SegmentLayout {
 constexpr SegmentLayout kFalling{1929600, 113};  // 40.2 s .. 65.1 s
 constexpr SegmentLayout kRising{3139200, 239};   // 65.4 s .. 115.5 s
 
-real_T segmentSettleTime(const AlignedRecording& aligned, SegmentLayout layout,
-                           Segment segment, SegmentReport* report) {
+real_T segmentSettleTime(const AlignedRecording& aligned, SegmentLayout layout, Segment segment,
+                         SegmentReport* report) {
   real_T track[kRising.count];
   levelTrack(aligned, layout.first, layout.count, track);
   if (report != nullptr) {
@@ -89,8 +89,7 @@ Onsets findOnsets(const real_T* reference, const real_T sig_tmp[kSignalLength], 
 }
 
 real_T coarseShiftOf(const Onsets& onsets) {
-  return static_cast<real_T>(kBlockLength) *
-         static_cast<real_T>(onsets.reference - onsets.recording);
+  return static_cast<real_T>(kBlockLength) * static_cast<real_T>(onsets.reference - onsets.recording);
 }
 
 void shiftSamples(const real_T sig_tmp[kSignalLength], real_T shift, real_T out[kSignalLength]) {
@@ -116,8 +115,8 @@ Peak findPeak(const real_T cross_cor[kCorrelationLength]) {
   return peak;
 }
 
-real_T alignmentVerdict(real_T coarseShift, real_T totalDelay,
-                         const real_T cross_cor[kCorrelationLength], Peak peak, real_T* ratio) {
+real_T alignmentVerdict(real_T coarseShift, real_T totalDelay, const real_T cross_cor[kCorrelationLength],
+                        Peak peak, real_T* ratio) {
   const bool earlierReject = coarseShift > kMaxShift || std::fabs(totalDelay) > kMaxDelay;
   if (earlierReject && ratio == nullptr) return 1.0;
   // 1-based window peak +- 240,000, kept inside the correlation.
@@ -138,15 +137,17 @@ Alignment alignRecording(const real_T* reference, const real_T* recording, Repor
   const Onsets onsets = findOnsets(reference, recording, threshold);
   const real_T shift = coarseShiftOf(onsets);
   // |shift| <= 240 * 2,999; past 720,000 nothing of the recording would remain.
-  const real_T clamped = std::clamp(shift, -static_cast<real_T>(kSignalLength), static_cast<real_T>(kSignalLength));
+  const real_T clamped =
+      std::clamp(shift, -static_cast<real_T>(kSignalLength), static_cast<real_T>(kSignalLength));
   real_T* cross_cor = fixed::correlation(reference, recording, static_cast<int32_T>(clamped));
   b_abs(cross_cor, cross_cor);  // the magnitudes replace the lags in place
   const Peak peak = findPeak(cross_cor);
-  if (report != nullptr && report->correlation) report->correlation(cross_cor, kCorrelationLength, peak.index);
+  if (report != nullptr && report->correlation)
+    report->correlation(cross_cor, kCorrelationLength, peak.index);
   const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
   real_T ratio = kNoValue;
   Alignment a{fineLag - shift, alignmentVerdict(shift, fineLag - shift, cross_cor, peak,
-                                                 report != nullptr ? &ratio : nullptr)};
+                                                report != nullptr ? &ratio : nullptr)};
   // The recording must lag the reference.
   if (!(a.totalDelay > 0.0)) a.failed = 1.0;
   if (report != nullptr) {
@@ -160,11 +161,11 @@ Alignment alignRecording(const real_T* reference, const real_T* recording, Repor
     report->fineLag = fineLag;
     report->totalDelay = a.totalDelay;
     report->distinctness = ratio;
-    report->rejection = shift > kMaxShift                       ? Rejection::kCoarseShift
-                        : std::fabs(a.totalDelay) > kMaxDelay   ? Rejection::kTotalDelay
-                        : !(ratio <= kMaxProminenceRatio)       ? Rejection::kDistinctness
-                        : !(a.totalDelay > 0.0)                 ? Rejection::kNotLagging
-                                                                : Rejection::kNone;
+    report->rejection = shift > kMaxShift                     ? Rejection::kCoarseShift
+                        : std::fabs(a.totalDelay) > kMaxDelay ? Rejection::kTotalDelay
+                        : !(ratio <= kMaxProminenceRatio)     ? Rejection::kDistinctness
+                        : !(a.totalDelay > 0.0)               ? Rejection::kNotLagging
+                                                              : Rejection::kNone;
   }
   return a;
 }
@@ -237,7 +238,8 @@ void levelTrack(const AlignedRecording& aligned, int32_T first, int32_T count, r
   real_T rms[kLanes];
   for (int32_T i = 0; i < count; ++i) {
     if (i % kLanes == 0) {
-      windowRmsLanes(aligned, first + static_cast<std::int64_t>(kWindowHop) * i, std::min(kLanes, count - i), rms);
+      windowRmsLanes(aligned, first + static_cast<std::int64_t>(kWindowHop) * i, std::min(kLanes, count - i),
+                     rms);
     }
     const real_T r = rms[i % kLanes];
     const real_T v = std::log10((r + kFloor) / kFullScale);
@@ -266,9 +268,8 @@ real_T settleTime(const real_T* track, int32_T count, Segment segment, SegmentRe
     report->threshold = threshold;
   }
   for (int32_T j = 0; j + 1 < count; ++j) {
-    const bool settled = segment == Segment::kFalling
-                             ? track[j] < threshold && track[j + 1] < threshold
-                             : track[j] > threshold && track[j + 1] > threshold;
+    const bool settled = segment == Segment::kFalling ? track[j] < threshold && track[j + 1] < threshold
+                                                      : track[j] > threshold && track[j + 1] > threshold;
     if (settled) {
       if (report != nullptr) report->settledPair = j;
       return static_cast<real_T>((j + 1) * kWindowHop) / kSampleRate;
@@ -278,8 +279,8 @@ real_T settleTime(const real_T* track, int32_T count, Segment segment, SegmentRe
 }
 
 void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
-                       real_T /*unused1*/, real_T /*unused2*/, real_T* riseSettleTime,
-                       real_T* fallSettleTime, real_T* alignmentFailed, Report* report) {
+                       real_T /*unused1*/, real_T /*unused2*/, real_T* riseSettleTime, real_T* fallSettleTime,
+                       real_T* alignmentFailed, Report* report) {
   // Written in this order (a found time last), so that a host passing one
   // address twice sees the same value as always.
   auto write = [](real_T* out, real_T value) {
@@ -297,12 +298,12 @@ void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T
   write(alignmentFailed, a.failed);
   const AlignedRecording aligned = alignedRecording(recording->data, emxVectorLength(recording), a);
   if (const real_T t = segmentSettleTime(aligned, kFalling, Segment::kFalling,
-                                               report != nullptr ? &report->falling : nullptr);
+                                         report != nullptr ? &report->falling : nullptr);
       t != 0.0) {
     write(fallSettleTime, t);
   }
   if (const real_T t = segmentSettleTime(aligned, kRising, Segment::kRising,
-                                               report != nullptr ? &report->rising : nullptr);
+                                         report != nullptr ? &report->rising : nullptr);
       t != 0.0) {
     write(riseSettleTime, t);
   }

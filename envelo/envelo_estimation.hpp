@@ -12,10 +12,11 @@
 namespace audiomeas::envelo {
 
 inline constexpr int32_T kSampleRate = ENVELO_SAMPLE_RATE;
-inline constexpr int32_T kBlockLength = 240;   // 5 ms
-inline constexpr int32_T kFrameLength = 241;   // a block and the next block's first sample
-inline constexpr int32_T kBlockCount = 3000;   // blocks in the aligned stretch
-inline constexpr int32_T kMinReferenceLength = ENVELO_MIN_REFERENCE_LENGTH;  // the last analysis window ends there
+inline constexpr int32_T kBlockLength = 240;  // 5 ms
+inline constexpr int32_T kFrameLength = 241;  // a block and the next block's first sample
+inline constexpr int32_T kBlockCount = 3000;  // blocks in the aligned stretch
+inline constexpr int32_T kMinReferenceLength =
+    ENVELO_MIN_REFERENCE_LENGTH;  // the last analysis window ends there
 
 // The alignment verdict's limits.
 inline constexpr real_T kMaxShift = 360000.0;  // coarse shift, samples (7.5 s)
@@ -29,9 +30,9 @@ inline constexpr real_T kNoValue = std::numeric_limits<real_T>::quiet_NaN();
 
 // One analysis segment as the call measured it.
 struct SegmentReport {
-  int32_T first = 0;   // reference sample where window 0 starts
-  int32_T count = 0;   // track values
-  real_T track[239];   // smoothed window levels, dB re 32767, 0.2 s apart
+  int32_T first = 0;  // reference sample where window 0 starts
+  int32_T count = 0;  // track values
+  real_T track[239];  // smoothed window levels, dB re 32767, 0.2 s apart
   real_T mean = kNoValue, maximum = kNoValue, minimum = kNoValue;  // of the steady band
   real_T threshold = kNoValue;
   int32_T settledPair = -1;  // j: track values j and j + 1 settled it; -1: none
@@ -45,8 +46,8 @@ struct Report {
   int32_T referenceOnset = 0;  // 1-based blocks; 0: not found
   int32_T recordingOnset = 0;
   real_T recordingThreshold = kNoValue;  // dB re 1.0
-  real_T coarseShift = 0.0;  // samples; positive moves the recording later
-  int32_T peakIndex = 0;     // 1-based; lag 720,000 - index
+  real_T coarseShift = 0.0;              // samples; positive moves the recording later
+  int32_T peakIndex = 0;                 // 1-based; lag 720,000 - index
   real_T peakValue = kNoValue;
   real_T fineLag = 0.0;
   real_T totalDelay = 0.0;  // recording sample n + totalDelay is reference sample n
@@ -97,9 +98,8 @@ Peak findPeak(const real_T cross_cor[kCorrelationLength]);
 // correlation, the divisor stays 480,000; an undefined ratio fails too).
 // *ratio, when given, receives the prominence ratio, formed whatever the
 // earlier tests decided.
-real_T alignmentVerdict(real_T coarseShift, real_T totalDelay,
-                         const real_T cross_cor[kCorrelationLength], Peak peak,
-                         real_T* ratio = nullptr);
+real_T alignmentVerdict(real_T coarseShift, real_T totalDelay, const real_T cross_cor[kCorrelationLength],
+                        Peak peak, real_T* ratio = nullptr);
 
 // Total delay (recording sample n + delay is reference sample n) and the
 // failure flag, which is also set for a delay of zero or less. Reads the
@@ -108,8 +108,7 @@ struct Alignment {
   real_T totalDelay;
   real_T failed;
 };
-Alignment alignRecording(const real_T* reference, const real_T* recording,
-                          Report* report = nullptr);
+Alignment alignRecording(const real_T* reference, const real_T* recording, Report* report = nullptr);
 
 // ---- Analysis ----
 
@@ -138,11 +137,10 @@ enum class Segment { kFalling, kRising };
 // Seconds until the first pair of consecutive track values lies strictly on
 // the steady side of the band edge ((j + 1) * 0.2 s); 0.0 when none does or
 // the track is shorter than the steady band.
-real_T settleTime(const real_T* track, int32_T count, Segment segment,
-                   SegmentReport* report = nullptr);
+real_T settleTime(const real_T* track, int32_T count, Segment segment, SegmentReport* report = nullptr);
 
-void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
-                       real_T unused1, real_T unused2, real_T* riseSettleTime,
-                       real_T* fallSettleTime, real_T* alignmentFailed, Report* report = nullptr);
+void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording, real_T unused1,
+                       real_T unused2, real_T* riseSettleTime, real_T* fallSettleTime,
+                       real_T* alignmentFailed, Report* report = nullptr);
 
 }  // namespace audiomeas::envelo

@@ -17,20 +17,15 @@ AM_EXPORT void envelo_estimation_initialize(void) { audiomeas::rt_InitInfAndNaN(
 // Nothing to release: the library keeps no state between calls.
 AM_EXPORT void envelo_estimation_terminate(void) {}
 
-AM_EXPORT void envelo_estimation(const emxBuffer_real_T* reference,
-                                 const emxBuffer_real_T* recording, real_T unused1,
-                                 real_T unused2, real_T* riseSettleTime, real_T* fallSettleTime,
-                                 real_T* alignmentFailed) {
-  envelo::envelo_estimation(reference, recording, unused1, unused2, riseSettleTime,
-                            fallSettleTime, alignmentFailed);
+AM_EXPORT void envelo_estimation(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
+                                 real_T unused1, real_T unused2, real_T* riseSettleTime,
+                                 real_T* fallSettleTime, real_T* alignmentFailed) {
+  envelo::envelo_estimation(reference, recording, unused1, unused2, riseSettleTime, fallSettleTime,
+                            alignmentFailed);
 }
 
-AM_EXPORT void fft(const real_T x[ENVELO_SIGNAL_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) {
-  fixed::fft(x, y);
-}
-AM_EXPORT void ifft(const creal_T x[ENVELO_FFT_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) {
-  fixed::ifft(x, y);
-}
+AM_EXPORT void fft(const real_T x[ENVELO_SIGNAL_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) { fixed::fft(x, y); }
+AM_EXPORT void ifft(const creal_T x[ENVELO_FFT_LENGTH], creal_T y[ENVELO_FFT_LENGTH]) { fixed::ifft(x, y); }
 AM_EXPORT void generate_twiddle_tables(real_T costab[ENVELO_TABLE_LENGTH],
                                        real_T sintab[ENVELO_TABLE_LENGTH]) {
   fixed::generate_twiddle_tables(costab, sintab);

@@ -51,7 +51,8 @@ void xcorr(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LE
   detail::fastCorrelation(x, kSignalLength, y, kSignalLength, 0, kFftLength, kMaxLag, false, dcv0, dcv2, c);
 }
 
-real_T* correlation(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH], int32_T shift) {
+real_T* correlation(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH],
+                    int32_T shift) {
   // Beyond +-720,000 nothing of y is left; clamping keeps k - shift in range.
   if (shift > kSignalLength) shift = kSignalLength;
   if (shift < -kSignalLength) shift = -kSignalLength;

@@ -31,6 +31,7 @@ void xcorr(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LE
 // storage. The moved y is y[n - shift] where 0 <= n - shift < 720,000, else
 // 0 (positive shift: later). The returned 1,439,999 values stay valid, and
 // may be changed in place, until the next call of xcorr or correlation.
-real_T* correlation(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH], int32_T shift);
+real_T* correlation(const real_T x[ENVELO_SIGNAL_LENGTH], const real_T y[ENVELO_SIGNAL_LENGTH],
+                    int32_T shift);
 
 }  // namespace audiomeas::fixed

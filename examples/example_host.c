@@ -17,16 +17,16 @@
 #endif
 
 typedef void (*LifecycleFn)(void);
-typedef emxBuffer_real_T *(*WrapFn)(real_T *, int32_T, int32_T);
-typedef void (*DestroyFn)(emxBuffer_real_T *);
-typedef void (*EnsureFn)(emxBuffer_real_T *, int32_T);
-typedef real_T (*ReduceFn)(const emxBuffer_real_T *);
-typedef void (*PowerFn)(const emxBuffer_real_T *, emxBuffer_real_T *);
-typedef void (*InitArrayFn)(emxBuffer_real_T **, int32_T);
+typedef emxBuffer_real_T* (*WrapFn)(real_T*, int32_T, int32_T);
+typedef void (*DestroyFn)(emxBuffer_real_T*);
+typedef void (*EnsureFn)(emxBuffer_real_T*, int32_T);
+typedef real_T (*ReduceFn)(const emxBuffer_real_T*);
+typedef void (*PowerFn)(const emxBuffer_real_T*, emxBuffer_real_T*);
+typedef void (*InitArrayFn)(emxBuffer_real_T**, int32_T);
 
-static void *openLibrary(const char *dir, const char *name) {
+static void* openLibrary(const char* dir, const char* name) {
   char path[4096];
-  void *handle;
+  void* handle;
   snprintf(path, sizeof path, "%s/%s", dir, name);
   /* RTLD_LOCAL: each library keeps its own rms, sum and globals. */
   handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
@@ -37,8 +37,8 @@ static void *openLibrary(const char *dir, const char *name) {
   return handle;
 }
 
-static void *symbol(void *handle, const char *name) {
-  void *p = dlsym(handle, name);
+static void* symbol(void* handle, const char* name) {
+  void* p = dlsym(handle, name);
   if (p == NULL) {
     fprintf(stderr, "example_host: missing symbol %s\n", name);
     exit(2);
@@ -47,20 +47,20 @@ static void *symbol(void *handle, const char *name) {
 }
 
 /* Object and function pointers differ in ISO C; POSIX guarantees this copy. */
-#define LOAD(type, var, handle, name)  \
-  type var;                            \
-  do {                                 \
-    void *p_ = symbol(handle, name);   \
-    *(void **)(&var) = p_;             \
+#define LOAD(type, var, handle, name) \
+  type var;                           \
+  do {                                \
+    void* p_ = symbol(handle, name);  \
+    *(void**)(&var) = p_;             \
   } while (0)
 
-int main(int argc, char **argv) {
-  const char *dir = argc > 1 ? argv[1] : AUDIOMEAS_LIB_DIR;
-  void *burstra = openLibrary(dir, "libburstra.so");
-  void *envelo = openLibrary(dir, "libenvelo.so");
+int main(int argc, char** argv) {
+  const char* dir = argc > 1 ? argv[1] : AUDIOMEAS_LIB_DIR;
+  void* burstra = openLibrary(dir, "libburstra.so");
+  void* envelo = openLibrary(dir, "libenvelo.so");
   real_T samples[4] = {3.0, -4.0, 12.0, 0.0};
-  emxBuffer_real_T *signal;
-  emxBuffer_real_T *squares = NULL;
+  emxBuffer_real_T* signal;
+  emxBuffer_real_T* squares = NULL;
   int32_T i;
 
   LOAD(LifecycleFn, burstraInitialize, burstra, "burstra_initialize");
@@ -78,8 +78,8 @@ int main(int argc, char **argv) {
 
   burstraInitialize();
   enveloInitialize();
-  printf("rtInf in burstra: %g, rtNaN in envelo: %g\n", *(real_T *)symbol(burstra, "rtInf"),
-         *(real_T *)symbol(envelo, "rtNaN"));
+  printf("rtInf in burstra: %g, rtNaN in envelo: %g\n", *(real_T*)symbol(burstra, "rtInf"),
+         *(real_T*)symbol(envelo, "rtNaN"));
 
   /* A 4 x 1 column over the host's own buffer: the library never frees it. */
   signal = wrap(samples, 4, 1);
@@ -92,8 +92,8 @@ int main(int argc, char **argv) {
   ensure(signal, 4);
   signal->data[4] = 5.0;
   signal->data[5] = 0.0;
-  printf("grown to %d (capacity %d, owns its block: %d): sum %g, rms %g\n", signal->size[0],
-         signal->capacity, (int)signal->ownsData, burstraSum(signal), burstraRms(signal));
+  printf("grown to %d (capacity %d, owns its block: %d): sum %g, rms %g\n", signal->size[0], signal->capacity,
+         (int)signal->ownsData, burstraSum(signal), burstraRms(signal));
 
   initArray(&squares, 1);
   burstraPower(signal, squares);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -12,7 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 
 #include "status.hpp"
 #include "text.hpp"
@@ -22,14 +22,14 @@ namespace audiomeas::host {
 namespace {
 
 struct SndFile {
-  SNDFILE *handle = nullptr;
+  SNDFILE* handle = nullptr;
   ~SndFile() {
     if (handle != nullptr) sf_close(handle);
   }
 };
 
 // Says why path cannot be opened for reading, or returns an empty string.
-std::string whyUnreadable(const std::string &path) {
+std::string whyUnreadable(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return "no such file";
@@ -42,7 +42,7 @@ std::string whyUnreadable(const std::string &path) {
   return {};
 }
 
-std::string lowerExtension(const std::string &path) {
+std::string lowerExtension(const std::string& path) {
   auto slash = path.find_last_of('/');
   auto dot = path.find_last_of('.');
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
@@ -78,7 +78,7 @@ namespace {
 
 std::atomic<FileActivity> activityListener{nullptr};
 
-void tell(const char *what, const std::string &path) {
+void tell(const char* what, const std::string& path) {
   if (FileActivity f = activityListener.load(std::memory_order_relaxed)) f(what, path);
 }
 
@@ -119,7 +119,7 @@ struct OpenedAudio {
 
 // Opens path for reading, refusing what is no audio, with the messages
 // readAudio and probeAudio share.
-void openAudio(const std::string &path, OpenedAudio &a) {
+void openAudio(const std::string& path, OpenedAudio& a) {
   if (std::string why = whyUnreadable(path); !why.empty()) throw badInput(path, why);
   a.file.handle = sf_open(path.c_str(), SFM_READ, &a.info);
   if (a.file.handle == nullptr) {
@@ -136,7 +136,7 @@ void openAudio(const std::string &path, OpenedAudio &a) {
 
 // Frames the file can hold: the header's count, capped by the file's size
 // where every sample takes the same room. -1 where nothing bounds it.
-long long framesBound(const OpenedAudio &a) {
+long long framesBound(const OpenedAudio& a) {
   const long long claimed =
       a.info.frames > 0 && a.info.frames < SF_COUNT_MAX ? static_cast<long long>(a.info.frames) : -1;
   const int bits = bitsPerSample(a.info.format);
@@ -151,7 +151,7 @@ void setFileActivityListener(FileActivity listener) {
   activityListener.store(listener, std::memory_order_relaxed);
 }
 
-AudioInfo probeAudio(const std::string &path) {
+AudioInfo probeAudio(const std::string& path) {
   OpenedAudio a;
   openAudio(path, a);
   AudioInfo info;
@@ -164,14 +164,14 @@ AudioInfo probeAudio(const std::string &path) {
   return info;
 }
 
-Signal readAudio(const std::string &path, int channel, Scale scale) {
+Signal readAudio(const std::string& path, int channel, Scale scale) {
   tell("reading", path);
   OpenedAudio a;
   openAudio(path, a);
-  const SF_INFO &info = a.info;
+  const SF_INFO& info = a.info;
   if (info.channels > 1 && channel == 0)
-    throw badInput(path, fmt("has %d channels; choose one with --channel K (1..%d)", info.channels,
-                             info.channels));
+    throw badInput(path,
+                   fmt("has %d channels; choose one with --channel K (1..%d)", info.channels, info.channels));
   // --channel picks from multi-channel files; a mono file is its one channel.
   if (info.channels == 1) channel = 1;
   if (channel > info.channels)
@@ -201,8 +201,7 @@ Signal readAudio(const std::string &path, int channel, Scale scale) {
     if (got <= 0) break;
     if (s.samples.size() + size_t(got) > size_t(INT32_MAX))
       throw badInput(path, fmt("too long: more than %d samples per channel", INT32_MAX));
-    for (sf_count_t i = 0; i < got; ++i)
-      s.samples.push_back(block[size_t(i) * channels + pick] * factor);
+    for (sf_count_t i = 0; i < got; ++i) s.samples.push_back(block[size_t(i) * channels + pick] * factor);
   }
   if (sf_error(a.file.handle) != SF_ERR_NO_ERROR)
     throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(a.file.handle));
@@ -210,10 +209,10 @@ Signal readAudio(const std::string &path, int channel, Scale scale) {
   return s;
 }
 
-void refuseOverwrite(const std::string &output, const std::vector<std::string> &inputs) {
+void refuseOverwrite(const std::string& output, const std::vector<std::string>& inputs) {
   struct stat out {};
   if (output.empty() || ::stat(output.c_str(), &out) != 0) return;
-  for (const std::string &input : inputs) {
+  for (const std::string& input : inputs) {
     struct stat in {};
     if (::stat(input.c_str(), &in) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
       throw usageError(output + ": is the input " + input +
@@ -221,7 +220,7 @@ void refuseOverwrite(const std::string &output, const std::vector<std::string> &
   }
 }
 
-int outputFormat(const std::string &path, int likeFormat) {
+int outputFormat(const std::string& path, int likeFormat) {
   const std::string ext = lowerExtension(path);
   int major = 0;
   if (!ext.empty()) {
@@ -237,8 +236,9 @@ int outputFormat(const std::string &path, int likeFormat) {
     if (ext == "aif") major = SF_FORMAT_AIFF;
   }
   if (major == 0)
-    throw usageError(path + ": cannot tell the audio format from the file name; "
-                            "use an extension such as .wav, .flac or .aiff");
+    throw usageError(path +
+                     ": cannot tell the audio format from the file name; "
+                     "use an extension such as .wav, .flac or .aiff");
   const int candidates[] = {likeFormat & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT, SF_FORMAT_PCM_24,
                             SF_FORMAT_PCM_16};
   for (int sub : candidates)
@@ -246,8 +246,7 @@ int outputFormat(const std::string &path, int likeFormat) {
   throw usageError(path + ": no lossless sample format for this container");
 }
 
-void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
-                int format) {
+void writeAudio(const std::string& path, const std::vector<double>& samples, int sampleRate, int format) {
   tell("writing", path);
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -268,8 +267,8 @@ void writeAudio(const std::string &path, const std::vector<double> &samples, int
   info.samplerate = sampleRate;
   info.format = format;
   // The descriptor stays ours (SF_FALSE): closed once, here, on every path.
-  SNDFILE *out = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
-  auto fail = [&](const std::string &why) {
+  SNDFILE* out = sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE);
+  auto fail = [&](const std::string& why) {
     if (out != nullptr) sf_close(out);
     ::close(fd);
     ::unlink(tmpPath.c_str());
@@ -293,8 +292,7 @@ void writeAudio(const std::string &path, const std::vector<double> &samples, int
       ok = sf_write_int(out, block.data(), sf_count_t(n)) == sf_count_t(n);
     }
   } else {
-    ok = sf_write_double(out, samples.data(), sf_count_t(samples.size())) ==
-         sf_count_t(samples.size());
+    ok = sf_write_double(out, samples.data(), sf_count_t(samples.size())) == sf_count_t(samples.size());
   }
   if (!ok) throw fail(sf_strerror(out));
   const int closed = sf_close(out);

@@ -19,8 +19,8 @@ inline constexpr double kInt16Factor = 32768.0;
 struct Signal {
   std::string path;
   int sampleRate = 0;
-  int channels = 0;       // channels in the file
-  int format = 0;         // libsndfile format word of the file
+  int channels = 0;             // channels in the file
+  int format = 0;               // libsndfile format word of the file
   std::vector<double> samples;  // the one channel measured, in the requested scale
 
   double seconds() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0; }
@@ -41,7 +41,7 @@ struct AudioInfo {
 // header gives no count it is a guess of one frame per byte and channel.
 // Throws Failure (bad input) naming the file, as readAudio does, for a
 // missing, unreadable or non-audio file.
-AudioInfo probeAudio(const std::string &path);
+AudioInfo probeAudio(const std::string& path);
 
 // Reads one channel of an audio file. channel is 1-based; 0 means "not
 // chosen", accepted only for single-channel files. A single-channel file
@@ -50,30 +50,29 @@ AudioInfo probeAudio(const std::string &path);
 // naming the file for a missing, unreadable, non-audio or too long file, a
 // missing or impossible channel choice. Reads through a buffer of a fixed
 // byte size, whatever the channel count, and keeps only the chosen channel.
-Signal readAudio(const std::string &path, int channel, Scale scale);
+Signal readAudio(const std::string& path, int channel, Scale scale);
 
 // Refuses (Failure, usage) to let output name one of inputs: compared by
 // file identity (device and inode), so another spelling, a symbolic link
 // or a hard link to an input is refused too. An output that does not exist
 // yet is never an input. Call it before anything is read.
-void refuseOverwrite(const std::string &output, const std::vector<std::string> &inputs);
+void refuseOverwrite(const std::string& output, const std::vector<std::string>& inputs);
 
 // Format word for writing path, major format from its extension (wav, flac,
 // aiff, ...); subtype that of likeFormat when that container takes it, else
 // the best lossless one it does. Throws Failure (usage) for an unknown
 // extension.
-int outputFormat(const std::string &path, int likeFormat);
+int outputFormat(const std::string& path, int likeFormat);
 
 // Writes samples (full scale 1.0, one channel) to path atomically: into a
 // temporary file beside it, renamed over path only when complete, so a
 // failed write leaves no partial file. Integer formats get the exact values
 // a read would give back. Throws Failure (output) on error.
-void writeAudio(const std::string &path, const std::vector<double> &samples, int sampleRate,
-                int format);
+void writeAudio(const std::string& path, const std::vector<double>& samples, int sampleRate, int format);
 
 // Told when a file is read or written, for a progress display: what is
 // "reading", "read" (done) or "writing". Called on the thread doing it.
-using FileActivity = void (*)(const char *what, const std::string &path);
+using FileActivity = void (*)(const char* what, const std::string& path);
 void setFileActivityListener(FileActivity listener);  // nullptr: none
 
 }  // namespace audiomeas::host

@@ -15,7 +15,7 @@ namespace {
 
 using namespace audiomeas::host;
 
-std::span<const double> view(const double *x, int64_t n) {
+std::span<const double> view(const double* x, int64_t n) {
   return x != nullptr && n > 0 ? std::span<const double>(x, static_cast<size_t>(n))
                                : std::span<const double>();
 }
@@ -30,7 +30,7 @@ Options optionsOf(unsigned flags, int64_t pad = AUDIOMEAS_DEFAULT_PAD) {
 
 using capi::run;
 
-void store(audiomeas_result &r, Measurement &&m) {
+void store(audiomeas_result& r, Measurement&& m) {
   r.code = m.code;
   r.json = m.report.dump(-1, ' ', false, Json::error_handler_t::replace);
   r.samples = std::move(m.samples);
@@ -40,39 +40,37 @@ void store(audiomeas_result &r, Measurement &&m) {
 
 extern "C" {
 
-AM_EXPORT audiomeas_result *audiomeas_align(const double *reference, int64_t n,
-                                            const double *recording, int64_t m,
-                                            double sample_rate, double window_seconds,
+AM_EXPORT audiomeas_result* audiomeas_align(const double* reference, int64_t n, const double* recording,
+                                            int64_t m, double sample_rate, double window_seconds,
                                             unsigned flags) {
-  return run([&](audiomeas_result &r) {
+  return run([&](audiomeas_result& r) {
     Options o = optionsOf(flags);
     o.windowSeconds = window_seconds;
     store(r, align(view(reference, n), view(recording, m), sample_rate, o));
   });
 }
 
-AM_EXPORT audiomeas_result *audiomeas_attack_release(const double *reference, int64_t n,
-                                                     const double *recording, int64_t m,
-                                                     double sample_rate, int64_t pad_samples,
-                                                     unsigned flags) {
-  return run([&](audiomeas_result &r) {
-    store(r, attackRelease(view(reference, n), view(recording, m), sample_rate,
-                           optionsOf(flags, pad_samples)));
+AM_EXPORT audiomeas_result* audiomeas_attack_release(const double* reference, int64_t n,
+                                                     const double* recording, int64_t m, double sample_rate,
+                                                     int64_t pad_samples, unsigned flags) {
+  return run([&](audiomeas_result& r) {
+    store(r,
+          attackRelease(view(reference, n), view(recording, m), sample_rate, optionsOf(flags, pad_samples)));
   });
 }
 
-AM_EXPORT audiomeas_result *audiomeas_transient_snr(const double *presence, int64_t np,
-                                                    const double *activity, int64_t na,
-                                                    const double *measured, int64_t nm,
-                                                    double sample_rate, unsigned flags) {
-  return run([&](audiomeas_result &r) {
-    store(r, transientSnr(view(presence, np), view(activity, na), view(measured, nm),
-                          sample_rate, optionsOf(flags)));
+AM_EXPORT audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np,
+                                                    const double* activity, int64_t na,
+                                                    const double* measured, int64_t nm, double sample_rate,
+                                                    unsigned flags) {
+  return run([&](audiomeas_result& r) {
+    store(r, transientSnr(view(presence, np), view(activity, na), view(measured, nm), sample_rate,
+                          optionsOf(flags)));
   });
 }
 
-AM_EXPORT audiomeas_result *audiomeas_measure_files(const char *job) {
-  return run([&](audiomeas_result &r) {
+AM_EXPORT audiomeas_result* audiomeas_measure_files(const char* job) {
+  return run([&](audiomeas_result& r) {
     const Json j = Json::parse(job != nullptr ? job : "", nullptr, false);
     if (j.is_discarded() || !j.is_object()) throw usageError("the job is not a JSON object");
     Job w;
@@ -83,7 +81,7 @@ AM_EXPORT audiomeas_result *audiomeas_measure_files(const char *job) {
       w.options.details = j.value("details", false);
       w.options.windowSeconds = j.value("window_s", 0.0);
       if (j.contains("pad_samples")) w.options.padSamples = j["pad_samples"].get<int64_t>();
-    } catch (const Json::exception &e) {
+    } catch (const Json::exception& e) {
       throw usageError(std::string("bad job: ") + e.what());
     }
     if (w.channel < 0) throw usageError("channel counts from 1");
@@ -93,29 +91,29 @@ AM_EXPORT audiomeas_result *audiomeas_measure_files(const char *job) {
   });
 }
 
-AM_EXPORT const char *audiomeas_measurements(void) {
+AM_EXPORT const char* audiomeas_measurements(void) {
   static const std::string text = [] {
     Json j = Json::object();
-    for (const MeasurementKind &k : measurementKinds()) j[k.name] = k.arguments;
+    for (const MeasurementKind& k : measurementKinds()) j[k.name] = k.arguments;
     return j.dump();
   }();
   return text.c_str();
 }
 
-AM_EXPORT int audiomeas_result_code(const audiomeas_result *result) {
+AM_EXPORT int audiomeas_result_code(const audiomeas_result* result) {
   return result != nullptr ? result->code : kExitBadInput;
 }
 
-AM_EXPORT const char *audiomeas_result_json(const audiomeas_result *result) {
+AM_EXPORT const char* audiomeas_result_json(const audiomeas_result* result) {
   return result != nullptr ? result->json.c_str() : R"({"error":"no result"})";
 }
 
-AM_EXPORT const double *audiomeas_result_samples(const audiomeas_result *result, int64_t *count) {
+AM_EXPORT const double* audiomeas_result_samples(const audiomeas_result* result, int64_t* count) {
   const bool any = result != nullptr && !result->samples.empty();
   if (count != nullptr) *count = any ? static_cast<int64_t>(result->samples.size()) : 0;
   return any ? result->samples.data() : nullptr;
 }
 
-AM_EXPORT void audiomeas_result_free(audiomeas_result *result) { delete result; }
+AM_EXPORT void audiomeas_result_free(audiomeas_result* result) { delete result; }
 
 }  // extern "C"

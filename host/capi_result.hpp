@@ -21,25 +21,25 @@ namespace audiomeas::host::capi {
 // Runs f, turning every failure into a result that says what went wrong:
 // no exception crosses the C boundary.
 template <class F>
-audiomeas_result *run(F f) {
-  auto *r = new (std::nothrow) audiomeas_result;
+audiomeas_result* run(F f) {
+  auto* r = new (std::nothrow) audiomeas_result;
   if (r == nullptr) return nullptr;
   try {
     f(*r);
-  } catch (const Failure &e) {
+  } catch (const Failure& e) {
     r->code = e.code();
     r->samples.clear();
     Json error{{"error", e.what()}};
-    if (const auto *input = dynamic_cast<const InputError *>(&e)) {
+    if (const auto* input = dynamic_cast<const InputError*>(&e)) {
       error["argument"] = input->argument();
       error["index"] = input->index() >= 0 ? Json(input->index()) : Json();
     }
     r->json = error.dump(-1, ' ', false, Json::error_handler_t::replace);
-  } catch (const std::bad_alloc &) {
+  } catch (const std::bad_alloc&) {
     r->code = kExitBadInput;
     r->samples.clear();
     r->json = R"({"error":"out of memory"})";
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     r->code = kExitBadInput;
     r->samples.clear();
     r->json = Json{{"error", e.what()}}.dump(-1, ' ', false, Json::error_handler_t::replace);

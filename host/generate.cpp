@@ -21,7 +21,7 @@ std::vector<double> noise(NoiseColour colour, uint64_t seed, long long n) {
   Lcg rng(seed);
   std::vector<double> x(static_cast<size_t>(n));
   if (colour == NoiseColour::kWhite) {
-    for (auto &v : x) v = rng.next();
+    for (auto& v : x) v = rng.next();
     return x;
   }
   constexpr double b0 = 0.049922035, b1 = -0.095993537, b2 = 0.050612699, b3 = -0.004408786;
@@ -34,33 +34,33 @@ std::vector<double> noise(NoiseColour colour, uint64_t seed, long long n) {
     return y;
   };
   for (int i = 0; i < kStimulusRate; ++i) step(rng.next());
-  for (auto &v : x) v = step(rng.next());
+  for (auto& v : x) v = step(rng.next());
   return x;
 }
 
-double rms(const std::vector<double> &x, size_t from, size_t to) {
+double rms(const std::vector<double>& x, size_t from, size_t to) {
   double squares = 0.0;
   for (size_t i = from; i < to; ++i) squares += x[i] * x[i];
   return std::sqrt(squares / double(to - from));
 }
 
 // Scales x[from, to) to levelDb RMS.
-void setLevel(std::vector<double> &x, size_t from, size_t to, double levelDb) {
+void setLevel(std::vector<double>& x, size_t from, size_t to, double levelDb) {
   const double gain = dbToAmplitude(levelDb) / rms(x, from, to);
   for (size_t i = from; i < to; ++i) x[i] *= gain;
 }
 
-double peakOf(const std::vector<double> &x) {
+double peakOf(const std::vector<double>& x) {
   double peak = 0.0;
   for (double v : x) peak = std::max(peak, std::fabs(v));
   return peak;
 }
 
-void toGrid(std::vector<double> &x) {
-  for (auto &v : x) v = std::nearbyint(v * kGrid) / kGrid;
+void toGrid(std::vector<double>& x) {
+  for (auto& v : x) v = std::nearbyint(v * kGrid) / kGrid;
 }
 
-void requireFinite(double value, const char *what) {
+void requireFinite(double value, const char* what) {
   if (!std::isfinite(value)) throw usageError(fmt("%s must be a finite number", what));
 }
 
@@ -69,7 +69,7 @@ struct Stretch {
   double levelDb;
 };
 
-std::vector<Stretch> stretches(const StimulusOptions &o) {
+std::vector<Stretch> stretches(const StimulusOptions& o) {
   const double step = o.baseLevelDb + o.stepDb;
   return {{0, kStepUpSample, o.baseLevelDb},
           {kStepUpSample, kStepDownSample, step},
@@ -84,22 +84,19 @@ std::optional<NoiseColour> parseColour(std::string_view name) {
   return std::nullopt;
 }
 
-const char *colourName(NoiseColour colour) {
-  return colour == NoiseColour::kPink ? "pink" : "white";
-}
+const char* colourName(NoiseColour colour) { return colour == NoiseColour::kPink ? "pink" : "white"; }
 
-std::vector<double> attackReleaseStimulus(const StimulusOptions &o) {
+std::vector<double> attackReleaseStimulus(const StimulusOptions& o) {
   requireFinite(o.baseLevelDb, "the base level");
   requireFinite(o.stepDb, "the step");
   if (o.baseLevelDb < kMinBaseLevelDb || o.baseLevelDb >= 0.0)
-    throw usageError(fmt("the base level must be from %.0f dBFS to below 0 dBFS, not %g",
-                         kMinBaseLevelDb, o.baseLevelDb));
+    throw usageError(
+        fmt("the base level must be from %.0f dBFS to below 0 dBFS, not %g", kMinBaseLevelDb, o.baseLevelDb));
   if (o.stepDb <= 0.0 || o.stepDb > kMaxStepDb)
-    throw usageError(fmt("the step must be above 0 dB and at most %.0f dB, not %g", kMaxStepDb,
-                         o.stepDb));
+    throw usageError(fmt("the step must be above 0 dB and at most %.0f dB, not %g", kMaxStepDb, o.stepDb));
 
   std::vector<double> x = noise(o.colour, o.seed, kStimulusSamples);
-  for (const Stretch &s : stretches(o)) setLevel(x, size_t(s.from), size_t(s.to), s.levelDb);
+  for (const Stretch& s : stretches(o)) setLevel(x, size_t(s.from), size_t(s.to), s.levelDb);
   // The grid's largest value is 32767 / 32768: anything that rounds beyond
   // it would clip in a 16-bit file.
   const double peak = peakOf(x);
@@ -107,21 +104,21 @@ std::vector<double> attackReleaseStimulus(const StimulusOptions &o) {
   if (std::nearbyint(peak * kGrid) > kGrid - 1.0) {
     // Peaks scale with the level: this base level would just reach the ceiling.
     const double fits = o.baseLevelDb + 20.0 * std::log10(ceiling / peak);
-    throw usageError(fmt("%s noise at a base level of %.1f dBFS with a %+.1f dB step would "
-                         "peak at %+.2f dBFS and clip; use a base level of %.1f dBFS or lower, "
-                         "or a smaller step",
-                         colourName(o.colour), o.baseLevelDb, o.stepDb, 20.0 * std::log10(peak),
-                         std::floor(fits * 10.0 - 0.5) / 10.0));
+    throw usageError(
+        fmt("%s noise at a base level of %.1f dBFS with a %+.1f dB step would "
+            "peak at %+.2f dBFS and clip; use a base level of %.1f dBFS or lower, "
+            "or a smaller step",
+            colourName(o.colour), o.baseLevelDb, o.stepDb, 20.0 * std::log10(peak),
+            std::floor(fits * 10.0 - 0.5) / 10.0));
   }
   toGrid(x);
   return x;
 }
 
-nlohmann::ordered_json describeStimulus(const StimulusOptions &o,
-                                        const std::vector<double> &stimulus) {
+nlohmann::ordered_json describeStimulus(const StimulusOptions& o, const std::vector<double>& stimulus) {
   using Json = nlohmann::ordered_json;
   Json levels = Json::array();
-  for (const Stretch &s : stretches(o))
+  for (const Stretch& s : stretches(o))
     levels.push_back({{"from_s", double(s.from) / kStimulusRate},
                       {"to_s", double(s.to) / kStimulusRate},
                       {"level_dbfs", s.levelDb}});
@@ -140,9 +137,9 @@ nlohmann::ordered_json describeStimulus(const StimulusOptions &o,
               {"peak_dbfs", peak > 0.0 ? 20.0 * std::log10(peak) : -HUGE_VAL}};
 }
 
-std::vector<double> compress(const std::vector<double> &x, double rate, const CompressorModel &m) {
-  for (double v : {rate, m.thresholdDb, m.ratio, m.attackSeconds, m.releaseSeconds,
-                   m.detectorSeconds, m.fullScale})
+std::vector<double> compress(const std::vector<double>& x, double rate, const CompressorModel& m) {
+  for (double v :
+       {rate, m.thresholdDb, m.ratio, m.attackSeconds, m.releaseSeconds, m.detectorSeconds, m.fullScale})
     requireFinite(v, "every compressor parameter");
   if (rate <= 0.0 || m.fullScale <= 0.0) throw usageError("the rate and full scale must be positive");
   if (m.ratio < 1.0) throw usageError("the ratio must be 1 or more");

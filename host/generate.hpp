@@ -31,7 +31,7 @@ class Lcg {
 
 enum class NoiseColour { kWhite, kPink };
 std::optional<NoiseColour> parseColour(std::string_view name);  // "white", "pink"
-const char *colourName(NoiseColour colour);
+const char* colourName(NoiseColour colour);
 
 // The attack/release stimulus fills the measurement's whole timeline.
 inline constexpr int kStimulusRate = envelo::kSampleRate;
@@ -59,12 +59,11 @@ inline constexpr double kMaxStepDb = 60.0;
 // the three stretches has exactly its RMS level. Throws Failure (usage) for
 // options out of range or a signal whose peaks would reach full scale; the
 // message gives the highest base level that fits.
-std::vector<double> attackReleaseStimulus(const StimulusOptions &options);
+std::vector<double> attackReleaseStimulus(const StimulusOptions& options);
 
 // What the stimulus holds: rate, length, colour, seed, the level of each
 // stretch with its times, the peak.
-nlohmann::ordered_json describeStimulus(const StimulusOptions &options,
-                                        const std::vector<double> &stimulus);
+nlohmann::ordered_json describeStimulus(const StimulusOptions& options, const std::vector<double>& stimulus);
 
 // A feed-forward compressor. Its detector is the signal's power over a
 // one-pole average (detectorSeconds), in dB, smoothed by a one-pole filter
@@ -80,8 +79,7 @@ struct CompressorModel {
   double fullScale = 1.0;
 };
 // Throws Failure (usage) for a parameter out of range.
-std::vector<double> compress(const std::vector<double> &x, double sampleRate,
-                             const CompressorModel &model);
+std::vector<double> compress(const std::vector<double>& x, double sampleRate, const CompressorModel& model);
 
 // A worked example for transient-snr at 48 kHz, full scale 1.0 on the
 // 16-bit grid: a 1.5 s burst of speech-like noise (pink, a 4 Hz syllable

@@ -16,16 +16,16 @@ class HostColumn {
  public:
   explicit HostColumn(std::span<const double> v) {
     size_[0] = int32_T(v.size());
-    array_.data = const_cast<double *>(v.data());  // inputs are read only
+    array_.data = const_cast<double*>(v.data());  // inputs are read only
     array_.size = size_;
     array_.capacity = int32_T(v.size());
     array_.dimCount = 1;
     array_.ownsData = false;
   }
-  HostColumn(const HostColumn &) = delete;
-  HostColumn &operator=(const HostColumn &) = delete;
+  HostColumn(const HostColumn&) = delete;
+  HostColumn& operator=(const HostColumn&) = delete;
 
-  const emxBuffer_real_T *get() const { return &array_; }
+  const emxBuffer_real_T* get() const { return &array_; }
 
  private:
   int32_T size_[1];
@@ -48,10 +48,10 @@ class OutputColumn {
   ~OutputColumn() {
     if (array_.ownsData && array_.data != block_.data()) std::free(array_.data);
   }
-  OutputColumn(const OutputColumn &) = delete;
-  OutputColumn &operator=(const OutputColumn &) = delete;
+  OutputColumn(const OutputColumn&) = delete;
+  OutputColumn& operator=(const OutputColumn&) = delete;
 
-  emxBuffer_real_T *get() { return &array_; }
+  emxBuffer_real_T* get() { return &array_; }
   std::vector<double> values() const {
     int32_T n = size_[0] > 0 ? size_[0] : 0;
     return std::vector<double>(array_.data, array_.data + n);

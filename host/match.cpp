@@ -34,7 +34,7 @@ double besselI0(double x) {
   return sum;
 }
 
-const std::vector<double> &kernelTable() {
+const std::vector<double>& kernelTable() {
   static const std::vector<double> kTable = [] {
     std::vector<double> t(kHalfWidth * kPhases + 2, 0.0);
     const double norm = besselI0(kBeta);
@@ -51,7 +51,7 @@ const std::vector<double> &kernelTable() {
 }
 
 double kernel(double u) {
-  const std::vector<double> &t = kernelTable();
+  const std::vector<double>& t = kernelTable();
   const double a = std::fabs(u) * kPhases;
   const auto j = static_cast<std::int64_t>(a);
   if (j >= std::int64_t(kHalfWidth) * kPhases) return 0.0;
@@ -66,8 +66,7 @@ double interpolate(std::span<const double> x, double pos) {
   const auto i0 = static_cast<std::int64_t>(base);
   const auto n = static_cast<std::int64_t>(x.size());
   double sum = 0.0;
-  for (std::int64_t k = std::max<std::int64_t>(-kHalfWidth + 1, -i0);
-       k <= kHalfWidth && i0 + k < n; ++k)
+  for (std::int64_t k = std::max<std::int64_t>(-kHalfWidth + 1, -i0); k <= kHalfWidth && i0 + k < n; ++k)
     sum += x[size_t(i0 + k)] * kernel(f - double(k));
   return sum;
 }
@@ -100,13 +99,12 @@ std::vector<double> warped(std::span<const double> recording, std::int64_t from,
 // runtime's cross-correlation.
 constexpr std::int64_t kDirectLags = 64;
 
-std::vector<double> lagCorrelation(std::span<const double> x, std::span<const double> y,
-                                   std::int64_t K) {
+std::vector<double> lagCorrelation(std::span<const double> x, std::span<const double> y, std::int64_t K) {
   const auto w = static_cast<std::int64_t>(x.size());
   std::vector<double> r(size_t(2 * K + 1), 0.0);
   if (K <= kDirectLags) {
     for (std::int64_t tau = -K; tau <= K; ++tau) {
-      const double *yy = y.data() + (K + tau);
+      const double* yy = y.data() + (K + tau);
       double s = 0.0;
       for (std::int64_t t = 0; t < w; ++t) s += x[size_t(t)] * yy[t];
       r[size_t(K + tau)] = s;
@@ -121,13 +119,13 @@ std::vector<double> lagCorrelation(std::span<const double> x, std::span<const do
   OutputColumn c(size_t(2 * M - 1));
   xcorr(cy.get(), cx.get(), c.get());
   if (c.get()->size[0] != 2 * M - 1) return std::vector<double>(size_t(2 * K + 1), kNaN);
-  const double *cd = c.get()->data;
+  const double* cd = c.get()->data;
   for (std::int64_t tau = -K; tau <= K; ++tau) r[size_t(K + tau)] = cd[M - 1 + K + tau];
   return r;
 }
 
 // r between its samples (band-limited).
-double correlationAt(const std::vector<double> &r, std::int64_t K, double tau) {
+double correlationAt(const std::vector<double>& r, std::int64_t K, double tau) {
   double s = 0.0;
   const auto lo = std::max<std::int64_t>(-K, std::int64_t(std::floor(tau)) - kHalfWidth + 1);
   const auto hi = std::min<std::int64_t>(K, std::int64_t(std::floor(tau)) + kHalfWidth);
@@ -137,7 +135,7 @@ double correlationAt(const std::vector<double> &r, std::int64_t K, double tau) {
 
 // The maximum of sign * r near the whole lag p: a grid of 0.05 samples over
 // p - 1 .. p + 1, then golden-section search around its best point.
-double refinePeak(const std::vector<double> &r, std::int64_t K, std::int64_t p, double sign) {
+double refinePeak(const std::vector<double>& r, std::int64_t K, std::int64_t p, double sign) {
   auto f = [&](double tau) { return sign * correlationAt(r, K, tau); };
   double best = double(p), bestValue = f(best);
   for (int i = -20; i <= 20; ++i) {
@@ -160,7 +158,7 @@ double refinePeak(const std::vector<double> &r, std::int64_t K, std::int64_t p, 
   return f(tau) >= bestValue ? tau : best;
 }
 
-double sumSquares(const double *x, std::int64_t n) {
+double sumSquares(const double* x, std::int64_t n) {
   double s = 0.0;
   for (std::int64_t i = 0; i < n; ++i) s += x[i] * x[i];
   return s;
@@ -170,8 +168,8 @@ double sumSquares(const double *x, std::int64_t n) {
 // samples of the model d(t) = dc + slope (t - centre); the delay is that at
 // the window's middle.
 WindowDelay windowDelay(std::span<const double> reference, std::span<const double> recording,
-                        std::int64_t from, std::int64_t w, double dc, double slope,
-                        std::int64_t K, int polarity) {
+                        std::int64_t from, std::int64_t w, double dc, double slope, std::int64_t K,
+                        int polarity) {
   WindowDelay out;
   out.centre = double(from) + double(w) / 2.0;
   out.delay = kNaN;
@@ -207,26 +205,29 @@ Overlap overlapOf(std::int64_t n, std::int64_t m, std::int64_t delay) {
 
 Json finiteOrNull(double v) { return std::isfinite(v) ? Json(v) : Json(); }
 
-const char *kMatchRule =
+const char* kMatchRule =
     "good: |coefficient| >= 0.9 (residual <= -7.2 dB); doubtful: >= 0.5 (<= -1.2 dB); "
     "no match below, or when no coefficient can be formed; a negative coefficient: polarity "
     "inverted";
 
-Json scoreJson(const MatchScore &s) {
+Json scoreJson(const MatchScore& s) {
   return Json{{"coefficient", finiteOrNull(s.coefficient)},
               {"residual_db", finiteOrNull(s.residualDb)},
               {"overlap_samples", s.overlapSamples},
               {"opinion", s.opinion},
-              {"polarity", s.polarity > 0 ? Json("normal") : s.polarity < 0 ? Json("inverted") : Json()},
+              {"polarity", s.polarity > 0   ? Json("normal")
+                           : s.polarity < 0 ? Json("inverted")
+                                            : Json()},
               {"rule", kMatchRule}};
 }
 
-Json windowJson(const WindowDelay &w, double rate) {
-  return Json{{"centre_s", w.centre / rate}, {"delay_samples", finiteOrNull(w.delay)},
+Json windowJson(const WindowDelay& w, double rate) {
+  return Json{{"centre_s", w.centre / rate},
+              {"delay_samples", finiteOrNull(w.delay)},
               {"coefficient", finiteOrNull(w.coefficient)}};
 }
 
-bool usable(const WindowDelay &w) {
+bool usable(const WindowDelay& w) {
   return std::isfinite(w.delay) && std::fabs(w.coefficient) >= kDoubtfulCoefficient;
 }
 
@@ -276,24 +277,24 @@ WindowDelay subSampleDelay(std::span<const double> reference, std::span<const do
 
 // ---- drift ----
 
-Drift drift(std::span<const double> reference, std::span<const double> recording,
-            std::int64_t delay, int polarity, double sampleRate) {
+Drift drift(std::span<const double> reference, std::span<const double> recording, std::int64_t delay,
+            int polarity, double sampleRate) {
   Drift d;
   const Overlap o = overlapOf(std::int64_t(reference.size()), std::int64_t(recording.size()), delay);
   const std::int64_t n = o.size();
   const auto w = std::min<std::int64_t>(std::llround(kDriftWindowSeconds * sampleRate), n / 4);
   d.windowSamples = w;
   if (double(w) < kMinDriftWindowSeconds * sampleRate || w < 2 * kHalfWidth) {
-    d.reason = fmt("the overlap (%s) is too short: the drift needs two windows of at least "
-                   "%.1f s within a quarter of it",
-                   samplesAndSeconds(n, sampleRate).c_str(), kMinDriftWindowSeconds);
+    d.reason =
+        fmt("the overlap (%s) is too short: the drift needs two windows of at least "
+            "%.1f s within a quarter of it",
+            samplesAndSeconds(n, sampleRate).c_str(), kMinDriftWindowSeconds);
     return d;
   }
   const std::int64_t a1 = o.first, a2 = o.last - w;
   const double c1 = double(a1) + double(w) / 2.0, c2 = double(a2) + double(w) / 2.0;
   // Far enough for the largest drift across the overlap, and the interpolator.
-  const std::int64_t search =
-      std::int64_t(std::ceil(kMaxDriftPpm * 1e-6 * double(n))) + kHalfWidth + 9;
+  const std::int64_t search = std::int64_t(std::ceil(kMaxDriftPpm * 1e-6 * double(n))) + kHalfWidth + 9;
   // A window's correlation smears over the delay's change across it; each
   // pass measures both windows through the previous pass's drift, which
   // shrinks the smear, until the drift settles.
@@ -314,11 +315,11 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
   }
   if (!usable(d.start) || !usable(d.end)) {
     const bool startFails = !usable(d.start);
-    d.reason = fmt("the %s window (%.1f s from %.1f s) does not match: coefficient %.3g, "
-                   "below %.2g",
-                   startFails ? "start" : "end", double(w) / sampleRate,
-                   double(startFails ? a1 : a2) / sampleRate,
-                   startFails ? d.start.coefficient : d.end.coefficient, kDoubtfulCoefficient);
+    d.reason =
+        fmt("the %s window (%.1f s from %.1f s) does not match: coefficient %.3g, "
+            "below %.2g",
+            startFails ? "start" : "end", double(w) / sampleRate, double(startFails ? a1 : a2) / sampleRate,
+            startFails ? d.start.coefficient : d.end.coefficient, kDoubtfulCoefficient);
     return d;
   }
   d.ppm = slope * 1e6;
@@ -336,18 +337,17 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
 
 // ---- report entries ----
 
-Json matchJson(std::span<const double> reference, std::span<const double> recording,
-               double delay) {
+Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay) {
   if (!std::isfinite(delay)) return scoreJson(MatchScore{kNaN, kNaN, 0, "no match", 0});
   return scoreJson(matchScore(reference, recording, std::int64_t(delay)));
 }
 
-Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording,
-                      double delay, double sampleRate) {
+Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording, double delay,
+                      double sampleRate) {
   const bool finite = std::isfinite(delay);
   const auto whole = finite ? std::int64_t(delay) : 0;
-  const MatchScore score = finite ? matchScore(reference, recording, whole)
-                                  : MatchScore{kNaN, kNaN, 0, "no match", 0};
+  const MatchScore score =
+      finite ? matchScore(reference, recording, whole) : MatchScore{kNaN, kNaN, 0, "no match", 0};
   Json subSample, driftJson;
   if (score.polarity != 0)
     subSample = finiteOrNull(subSampleDelay(reference, recording, whole, score.polarity).delay);
@@ -364,7 +364,7 @@ Json alignmentOpinion(std::span<const double> reference, std::span<const double>
     unmeasured = dr.reason;
     if (dr.reason.empty()) {
       Json centres = Json::array(), delays = Json::array(), coefficients = Json::array();
-      for (const WindowDelay &w : dr.series) {
+      for (const WindowDelay& w : dr.series) {
         centres.push_back(w.centre / sampleRate);
         delays.push_back(finiteOrNull(w.delay));
         coefficients.push_back(finiteOrNull(w.coefficient));
@@ -384,15 +384,20 @@ Json alignmentOpinion(std::span<const double> reference, std::span<const double>
     }
   }
   if (driftJson.is_null()) {
-    driftJson = Json{{"drift_ppm", Json()}, {"flagged", Json()}, {"limit_ppm", kDriftLimitPpm},
-                     {"window_samples", Json()}, {"window_s", Json()}, {"start", Json()},
-                     {"end", Json()}, {"reason", unmeasured}, {"series", Json()}};
+    driftJson = Json{{"drift_ppm", Json()},
+                     {"flagged", Json()},
+                     {"limit_ppm", kDriftLimitPpm},
+                     {"window_samples", Json()},
+                     {"window_s", Json()},
+                     {"start", Json()},
+                     {"end", Json()},
+                     {"reason", unmeasured},
+                     {"series", Json()}};
   }
   return Json{{"match", scoreJson(score)},
               {"sub_sample_delay_samples", subSample},
-              {"sub_sample_delay_ms", subSample.is_number()
-                                          ? Json(subSample.get<double>() / sampleRate * 1000.0)
-                                          : Json()},
+              {"sub_sample_delay_ms",
+               subSample.is_number() ? Json(subSample.get<double>() / sampleRate * 1000.0) : Json()},
               {"drift", std::move(driftJson)}};
 }
 

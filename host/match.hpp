@@ -33,11 +33,11 @@ inline constexpr double kDriftLimitPpm = 20.0;
 inline constexpr int kDelaySeriesWindows = 8;
 
 struct MatchScore {
-  double coefficient = 0.0;      // NaN: no overlap, or a side silent over it
-  double residualDb = 0.0;       // dB re the reference over the overlap
+  double coefficient = 0.0;  // NaN: no overlap, or a side silent over it
+  double residualDb = 0.0;   // dB re the reference over the overlap
   std::int64_t overlapSamples = 0;
-  const char *opinion = "";      // "good", "doubtful", "no match"
-  int polarity = 0;              // +1 normal, -1 inverted, 0 not said (no match)
+  const char* opinion = "";  // "good", "doubtful", "no match"
+  int polarity = 0;          // +1 normal, -1 inverted, 0 not said (no match)
 };
 
 // The reference against the recording moved by the whole delay, over the
@@ -62,20 +62,19 @@ struct Drift {
   std::string reason;  // empty when measured
   std::int64_t windowSamples = 0;
   WindowDelay start, end;
-  double ppm = 0.0;    // positive: the delay grows (the recording's clock runs fast)
+  double ppm = 0.0;                 // positive: the delay grows (the recording's clock runs fast)
   std::vector<WindowDelay> series;  // kDelaySeriesWindows windows across the overlap
 };
 
-Drift drift(std::span<const double> reference, std::span<const double> recording,
-            std::int64_t delay, int polarity, double sampleRate);
+Drift drift(std::span<const double> reference, std::span<const double> recording, std::int64_t delay,
+            int polarity, double sampleRate);
 
 // The report entries: "match" (attack-release carries that one alone) and,
 // for align, "sub_sample_delay_samples", "sub_sample_delay_ms" (null without
 // a match) and "drift" (sought even without a match: a large drift spoils
 // the match over a long overlap). A delay that is not finite gives nulls.
-Json matchJson(std::span<const double> reference, std::span<const double> recording,
-               double delay);
-Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording,
-                      double delay, double sampleRate);
+Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay);
+Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording, double delay,
+                      double sampleRate);
 
 }  // namespace audiomeas::host

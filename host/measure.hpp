@@ -21,28 +21,28 @@ struct Job {
 };
 
 struct Outcome {
-  Json json;         // the report, with the file names; one object
-  std::string text;  // the same for a person, several lines
+  Json json;                // the report, with the file names; one object
+  std::string text;         // the same for a person, several lines
   ExitCode code = kExitOk;  // kExitOk, or kExitFlagged when the library raised its flag
 };
 
 // The measurements, each with the names of its signal arguments in order
 // (they are also the report's file fields).
 struct MeasurementKind {
-  const char *name;
-  std::vector<const char *> arguments;
+  const char* name;
+  std::vector<const char*> arguments;
 };
-const std::vector<MeasurementKind> &measurementKinds();
-bool isMeasurement(const std::string &name);
-size_t fileCount(const std::string &measurement);
+const std::vector<MeasurementKind>& measurementKinds();
+bool isMeasurement(const std::string& name);
+size_t fileCount(const std::string& measurement);
 
 // Runs the job. Throws Failure with a one-line message naming the file for
 // bad input, or for an output that cannot be written; an aligned output is
 // then not left behind.
-Outcome runJob(const Job &job);
+Outcome runJob(const Job& job);
 
 // The lines a person reads for a report: the main result first, then, for
 // any raised flag, the failed test with its value and limit.
-std::string describe(const Json &report);
+std::string describe(const Json& report);
 
 }  // namespace audiomeas::host

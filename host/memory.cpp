@@ -52,7 +52,7 @@ double synkroBytes(double n) {
 
 }  // namespace
 
-std::size_t estimatePeakBytes(const std::string &measurement, const std::vector<long long> &lengths,
+std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
                               long long window) {
   double samples = 0.0;
   for (long long n : lengths) samples += double(std::max(0LL, n));
@@ -106,13 +106,13 @@ std::string describeBytes(std::size_t bytes) {
   return fmt("%.0f KiB", std::ceil(b / 1024.0));
 }
 
-std::optional<std::size_t> parseBytes(const std::string &text) {
+std::optional<std::size_t> parseBytes(const std::string& text) {
   double value = 0.0;
   int used = 0;
   if (std::sscanf(text.c_str(), "%lf%n", &value, &used) != 1 || !std::isfinite(value) || value <= 0.0)
     return std::nullopt;
   std::string unit = text.substr(size_t(used));
-  for (char &c : unit) c = char(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : unit) c = char(std::toupper(static_cast<unsigned char>(c)));
   if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
   if (unit.size() > 1 && unit.back() == 'I') unit.pop_back();
   static const std::string kUnits = "KMGT";

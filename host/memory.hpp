@@ -15,7 +15,7 @@ namespace audiomeas::host {
 // measurement's argument order. window (align only, samples; 0: none) is
 // the part of both signals the alignment works on, the rest being only
 // read. An unknown measurement gives what its inputs take.
-std::size_t estimatePeakBytes(const std::string &measurement, const std::vector<long long> &lengths,
+std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
                               long long window = 0);
 
 // Bytes the process may still take: /proc/meminfo's MemAvailable, less when
@@ -29,6 +29,6 @@ std::string describeBytes(std::size_t bytes);
 // A size as a person writes it: 4000000000, 512M, 8G, 1.5GiB, 300MB (K, M,
 // G, T are powers of 1024; a trailing B or iB is allowed). nullopt when it
 // is not one, or is zero.
-std::optional<std::size_t> parseBytes(const std::string &text);
+std::optional<std::size_t> parseBytes(const std::string& text);
 
 }  // namespace audiomeas::host

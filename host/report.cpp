@@ -30,35 +30,32 @@ void requireRate(double rate) {
     throw InputError("sample_rate", fmt("%g Hz is not a finite positive rate", rate));
 }
 
-void requireLength(std::span<const double> x, const char *name, std::int64_t needed,
-                   double rate, const char *what) {
+void requireLength(std::span<const double> x, const char* name, std::int64_t needed, double rate,
+                   const char* what) {
   const auto have = static_cast<std::int64_t>(x.size());
   if (have > INT32_MAX)
-    throw InputError(name, fmt("%lld samples, more than the %d a call takes", (long long)have,
-                               INT32_MAX));
+    throw InputError(name, fmt("%lld samples, more than the %d a call takes", (long long)have, INT32_MAX));
   if (have < needed)
-    throw InputError(name, fmt("too short: %s; %s needs at least %s",
-                               samplesAndSeconds(have, rate).c_str(), what,
-                               samplesAndSeconds(needed, rate).c_str()));
+    throw InputError(name, fmt("too short: %s; %s needs at least %s", samplesAndSeconds(have, rate).c_str(),
+                               what, samplesAndSeconds(needed, rate).c_str()));
 }
 
 // Non-finite samples would pass through the libraries as NaN levels, a
 // settle time silently not found or a -120 dB floor: refused instead.
-void requireFinite(std::span<const double> x, const char *name, double rate) {
+void requireFinite(std::span<const double> x, const char* name, double rate) {
   for (size_t i = 0; i < x.size(); ++i) {
     if (!std::isfinite(x[i]))
       throw InputError(name,
-                       fmt("sample %zu (%.6f s) is %s; measurements need finite samples", i,
-                           double(i) / rate, std::isnan(x[i]) ? "NaN" : "infinite"),
+                       fmt("sample %zu (%.6f s) is %s; measurements need finite samples", i, double(i) / rate,
+                           std::isnan(x[i]) ? "NaN" : "infinite"),
                        static_cast<std::int64_t>(i));
   }
 }
 
 // ---- report pieces ----
 
-Json test(const char *name, double value, double limit, bool passed, const std::string &rule) {
-  return Json{{"test", name}, {"value", value}, {"limit", limit}, {"passed", passed},
-              {"rule", rule}};
+Json test(const char* name, double value, double limit, bool passed, const std::string& rule) {
+  return Json{{"test", name}, {"value", value}, {"limit", limit}, {"passed", passed}, {"rule", rule}};
 }
 
 // The sign of a delay in words.
@@ -75,8 +72,8 @@ std::string direction(double delay) {
 constexpr std::int64_t kPoints = 2000;
 constexpr std::int64_t kNear = 32;
 
-Json correlationSketch(const double *magnitude, std::int64_t count, std::int64_t peakIndex,
-                       std::int64_t base, std::int64_t halfWindow) {
+Json correlationSketch(const double* magnitude, std::int64_t count, std::int64_t peakIndex, std::int64_t base,
+                       std::int64_t halfWindow) {
   const std::int64_t lo = std::max<std::int64_t>(1, peakIndex - halfWindow);
   const std::int64_t hi = std::min<std::int64_t>(count, peakIndex + halfWindow);
   const std::int64_t span = hi - lo + 1;
@@ -92,7 +89,8 @@ Json correlationSketch(const double *magnitude, std::int64_t count, std::int64_t
     values.push_back(magnitude[best - 1]);
   }
   Json nearLags = Json::array(), nearValues = Json::array();
-  for (std::int64_t k = std::min(count, peakIndex + kNear); k >= std::max<std::int64_t>(1, peakIndex - kNear); --k) {
+  for (std::int64_t k = std::min(count, peakIndex + kNear); k >= std::max<std::int64_t>(1, peakIndex - kNear);
+       --k) {
     nearLags.push_back(base - k);
     nearValues.push_back(magnitude[k - 1]);
   }
@@ -102,7 +100,7 @@ Json correlationSketch(const double *magnitude, std::int64_t count, std::int64_t
               {"near_peak", {{"lag_samples", std::move(nearLags)}, {"magnitude", std::move(nearValues)}}}};
 }
 
-Json vectorJson(const double *x, std::int64_t n) { return Json(std::vector<double>(x, x + n)); }
+Json vectorJson(const double* x, std::int64_t n) { return Json(std::vector<double>(x, x + n)); }
 
 // The recording on the reference's time line after the whole delay: every
 // recording sample that overlaps the reference, zeros elsewhere.
@@ -111,7 +109,8 @@ std::vector<double> shifted(std::span<const double> recording, std::int64_t n, s
   const auto m = static_cast<std::int64_t>(recording.size());
   const std::int64_t first = std::clamp<std::int64_t>(-delay, 0, n);
   const std::int64_t last = std::clamp<std::int64_t>(m - delay, 0, n);
-  if (first < last) std::copy(recording.begin() + (first + delay), recording.begin() + (last + delay), out.begin() + first);
+  if (first < last)
+    std::copy(recording.begin() + (first + delay), recording.begin() + (last + delay), out.begin() + first);
   return out;
 }
 
@@ -119,8 +118,8 @@ std::vector<double> shifted(std::span<const double> recording, std::int64_t n, s
 
 // ---- align ----
 
-Measurement align(std::span<const double> reference, std::span<const double> recording,
-                  double sampleRate, const Options &options) {
+Measurement align(std::span<const double> reference, std::span<const double> recording, double sampleRate,
+                  const Options& options) {
   requireRate(sampleRate);
   requireLength(reference, "reference", 1, sampleRate, "matching");
   requireLength(recording, "recording", 1, sampleRate, "matching");
@@ -130,15 +129,18 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   if (!(window >= 0.0) || !std::isfinite(window))
     throw InputError("window", fmt("%g s is not a length of time", window));
   if (window > 0.0 && options.libraryOutput)
-    throw InputError("window", "the library's own array covers the window only; "
-                               "a window and the library output do not go together");
+    throw InputError("window",
+                     "the library's own array covers the window only; "
+                     "a window and the library output do not go together");
   initialise();
 
   // The stretch the library sees: all of both signals, or their first
   // window seconds.
   const auto windowSamples = static_cast<std::int64_t>(std::min(window * sampleRate, 2147483647.0));
   const auto cut = [&](std::span<const double> x) {
-    return window > 0.0 ? x.first(std::min<size_t>(x.size(), size_t(std::max<std::int64_t>(windowSamples, 1)))) : x;
+    return window > 0.0
+               ? x.first(std::min<size_t>(x.size(), size_t(std::max<std::int64_t>(windowSamples, 1))))
+               : x;
   };
   const std::span<const double> refSeen = cut(reference), recSeen = cut(recording);
   HostColumn r(refSeen), c(recSeen);
@@ -149,7 +151,7 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   synkro::Report rep;
   Json sketch;
   if (options.details) {
-    rep.correlation = [&](const double *magnitude, std::int64_t count, std::int64_t peakIndex) {
+    rep.correlation = [&](const double* magnitude, std::int64_t count, std::int64_t peakIndex) {
       sketch = correlationSketch(magnitude, count, peakIndex, n, m / 3);
     };
   }
@@ -159,20 +161,19 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   const double delay = fineLag - rep.coarseShift;
   using R = synkro::Report::Rejection;
   Json tests = Json::array();
-  tests.push_back(test("coarse_shift", rep.coarseShift, rep.shiftLimit,
-                       !(rep.coarseShift > rep.shiftLimit),
+  tests.push_back(test("coarse_shift", rep.coarseShift, rep.shiftLimit, !(rep.coarseShift > rep.shiftLimit),
                        "the coarse shift must not exceed half the reference length"));
-  tests.push_back(test("fine_lag", std::fabs(fineLag), rep.lagLimit,
-                       !(std::fabs(fineLag) > rep.lagLimit),
+  tests.push_back(test("fine_lag", std::fabs(fineLag), rep.lagLimit, !(std::fabs(fineLag) > rep.lagLimit),
                        "the fine lag must not exceed a third of the recording length"));
   tests.push_back(test("peak_distinctness", rep.distinctness, synkro::kMaxDistinctness,
                        !(rep.distinctness > synkro::kMaxDistinctness),
                        "the mean correlation magnitude around the peak, relative to the peak, "
                        "must not exceed the limit (a ratio that cannot be formed passes)"));
-  const char *failedTest = nullptr;
+  const char* failedTest = nullptr;
   std::string reason;
   switch (rep.rejection) {
-    case R::kNone: break;
+    case R::kNone:
+      break;
     case R::kNoOutput:
       failedTest = "output";
       reason = "the aligned array could not be allocated";
@@ -184,40 +185,39 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
       break;
     case R::kFineLag:
       failedTest = "fine_lag";
-      reason = fmt("the fine lag of %.0f samples exceeds a third of the recording length (%.1f)",
-                   fineLag, rep.lagLimit);
+      reason = fmt("the fine lag of %.0f samples exceeds a third of the recording length (%.1f)", fineLag,
+                   rep.lagLimit);
       break;
     case R::kDistinctness:
       failedTest = "peak_distinctness";
-      reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g",
-                   rep.distinctness, synkro::kMaxDistinctness);
+      reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g", rep.distinctness,
+                   synkro::kMaxDistinctness);
       break;
   }
 
   Measurement result;
   result.code = failed != 0.0 ? kExitFlagged : kExitOk;
-  result.report = Json{
-      {"measurement", "align"},
-      {"sample_rate", sampleRate},
-      {"reference_samples", std::int64_t(reference.size())},
-      {"recording_samples", std::int64_t(recording.size())},
-      {"window_samples", window > 0.0 ? Json(n) : Json()},
-      {"total_delay_samples", delay},
-      {"total_delay_ms", delay / sampleRate * 1000.0},
-      {"delay_direction", direction(delay)},
-      {"coarse_shift_samples", rep.coarseShift},
-      {"fine_lag_samples", fineLag},
-      {"alignment_failed", failed != 0.0},
-      {"failed_test", failedTest != nullptr ? Json(failedTest) : Json()},
-      {"reason", failedTest != nullptr ? Json(reason) : Json()},
-      {"tests", std::move(tests)},
-      {"peak", {{"index", rep.peakIndex}, {"magnitude", rep.peakValue}}},
-      {"onsets",
-       {{"block_length_samples", rep.blockLength},
-        {"reference_block", rep.referenceOnset},
-        {"recording_block", rep.recordingOnset},
-        {"recording_threshold_db", rep.recordingThreshold}}},
-      {"aligned_samples", options.libraryOutput ? "library" : "total_delay"}};
+  result.report = Json{{"measurement", "align"},
+                       {"sample_rate", sampleRate},
+                       {"reference_samples", std::int64_t(reference.size())},
+                       {"recording_samples", std::int64_t(recording.size())},
+                       {"window_samples", window > 0.0 ? Json(n) : Json()},
+                       {"total_delay_samples", delay},
+                       {"total_delay_ms", delay / sampleRate * 1000.0},
+                       {"delay_direction", direction(delay)},
+                       {"coarse_shift_samples", rep.coarseShift},
+                       {"fine_lag_samples", fineLag},
+                       {"alignment_failed", failed != 0.0},
+                       {"failed_test", failedTest != nullptr ? Json(failedTest) : Json()},
+                       {"reason", failedTest != nullptr ? Json(reason) : Json()},
+                       {"tests", std::move(tests)},
+                       {"peak", {{"index", rep.peakIndex}, {"magnitude", rep.peakValue}}},
+                       {"onsets",
+                        {{"block_length_samples", rep.blockLength},
+                         {"reference_block", rep.referenceOnset},
+                         {"recording_block", rep.recordingOnset},
+                         {"recording_threshold_db", rep.recordingThreshold}}},
+                       {"aligned_samples", options.libraryOutput ? "library" : "total_delay"}};
   result.report.update(alignmentOpinion(reference, recording, delay, sampleRate));
   // Present without details too, as null, so that a reader finds every field.
   result.report["correlation"] = std::move(sketch);
@@ -236,12 +236,14 @@ constexpr std::int64_t kReferenceLength = envelo::kMinReferenceLength;
 constexpr std::int64_t kRecordingLength = envelo::kSignalLength;
 constexpr double kHop = double(envelo::kWindowHop) / envelo::kSampleRate;  // s
 
-Json segmentJson(const envelo::SegmentReport &s, const char *change, bool details) {
+Json segmentJson(const envelo::SegmentReport& s, const char* change, bool details) {
   Json j{{"level_change", change},
          {"first_window_s", double(s.first) / kEnveloRate},
          {"windows", s.count},
          {"steady_band",
-          {{"mean_db", s.mean}, {"maximum_db", s.maximum}, {"minimum_db", s.minimum},
+          {{"mean_db", s.mean},
+           {"maximum_db", s.maximum},
+           {"minimum_db", s.minimum},
            {"threshold_db", s.threshold}}},
          {"settled_pair", s.settledPair >= 0 ? Json{s.settledPair, s.settledPair + 1} : Json()}};
   j["track_db"] = details ? vectorJson(s.track, s.count) : Json();
@@ -253,15 +255,15 @@ Json settleJson(double seconds) { return seconds > 0.0 ? Json(seconds) : Json();
 }  // namespace
 
 Measurement attackRelease(std::span<const double> reference, std::span<const double> recording,
-                          double sampleRate, const Options &options) {
+                          double sampleRate, const Options& options) {
   requireRate(sampleRate);
   if (sampleRate != kEnveloRate)
-    throw InputError("sample_rate", fmt("%g Hz; attack-release works at %g Hz only", sampleRate,
-                                        kEnveloRate));
+    throw InputError("sample_rate",
+                     fmt("%g Hz; attack-release works at %g Hz only", sampleRate, kEnveloRate));
   const std::int64_t pad = options.padSamples;
   if (pad < 0 || pad > std::int64_t(envelo::kMaxDelay))
-    throw InputError("pad_samples", fmt("%lld; the pad must lie in 0 .. %.0f samples",
-                                        (long long)pad, envelo::kMaxDelay));
+    throw InputError("pad_samples",
+                     fmt("%lld; the pad must lie in 0 .. %.0f samples", (long long)pad, envelo::kMaxDelay));
   requireLength(reference, "reference", kReferenceLength, sampleRate, "the attack/release test signal");
   requireLength(recording, "recording", std::max<std::int64_t>(kRecordingLength - pad, 1), sampleRate,
                 "the attack/release alignment (its first 15 s, with the pad)");
@@ -283,7 +285,7 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   envelo::Report rep;
   Json sketch;
   if (options.details) {
-    rep.correlation = [&](const double *magnitude, std::int32_t count, std::int32_t peakIndex) {
+    rep.correlation = [&](const double* magnitude, std::int32_t count, std::int32_t peakIndex) {
       sketch = correlationSketch(magnitude, count, peakIndex, kRecordingLength, envelo::kPeakHalfWindow);
     };
   }
@@ -300,17 +302,15 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   // ends before that, after its delay, would be measured partly on silence.
   if (failed == 0.0 && double(rec.size()) < rep.totalDelay + double(kReferenceLength)) {
     const double needed = delay + double(kReferenceLength);
-    throw InputError("recording",
-                     fmt("too short: %s; with its delay of %.0f samples the analysis segments "
-                         "(to 115.5 s on the test signal's time line) need at least %s",
-                         samplesAndSeconds(std::int64_t(recording.size()), sampleRate).c_str(), delay,
-                         samplesAndSeconds(std::int64_t(needed), sampleRate).c_str()));
+    throw InputError("recording", fmt("too short: %s; with its delay of %.0f samples the analysis segments "
+                                      "(to 115.5 s on the test signal's time line) need at least %s",
+                                      samplesAndSeconds(std::int64_t(recording.size()), sampleRate).c_str(),
+                                      delay, samplesAndSeconds(std::int64_t(needed), sampleRate).c_str()));
   }
 
   using R = envelo::Report::Rejection;
-  const std::string accepted = fmt(
-      "delays from %lld to %.0f samples are accepted with a pad of %lld samples",
-      (long long)(1 - pad), envelo::kMaxDelay - double(pad), (long long)pad);
+  const std::string accepted = fmt("delays from %lld to %.0f samples are accepted with a pad of %lld samples",
+                                   (long long)(1 - pad), envelo::kMaxDelay - double(pad), (long long)pad);
   Json tests = Json::array();
   tests.push_back(test("coarse_shift", rep.coarseShift, envelo::kMaxShift,
                        !(rep.coarseShift > envelo::kMaxShift),
@@ -324,66 +324,69 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
                        "must not exceed the limit (a ratio that cannot be formed fails)"));
   tests.push_back(test("recording_lags", rep.totalDelay, 0.0, rep.totalDelay > 0.0,
                        "the recording (with the pad) must come later than the test signal"));
-  const char *failedTest = nullptr;
+  const char* failedTest = nullptr;
   std::string reason;
   switch (rep.rejection) {
-    case R::kNone: break;
+    case R::kNone:
+      break;
     case R::kShortInput:
       failedTest = "input_length";
       reason = "an input is too short";
       break;
     case R::kCoarseShift:
       failedTest = "coarse_shift";
-      reason = fmt("the coarse shift of %.0f samples exceeds %.0f (7.5 s)", rep.coarseShift,
-                   envelo::kMaxShift);
+      reason =
+          fmt("the coarse shift of %.0f samples exceeds %.0f (7.5 s)", rep.coarseShift, envelo::kMaxShift);
       break;
     case R::kTotalDelay:
       failedTest = "total_delay";
-      reason = fmt("the delay of %.0f samples (%.0f with the pad) exceeds %.0f (5 s); ",
-                   delay, rep.totalDelay, envelo::kMaxDelay) + accepted;
+      reason = fmt("the delay of %.0f samples (%.0f with the pad) exceeds %.0f (5 s); ", delay,
+                   rep.totalDelay, envelo::kMaxDelay) +
+               accepted;
       break;
     case R::kDistinctness:
       failedTest = "peak_distinctness";
-      reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g (is the "
-                   "recording of this test signal?)",
-                   rep.distinctness, envelo::kMaxProminenceRatio);
+      reason =
+          fmt("the correlation peak is not distinct: ratio %.4g above %.2g (is the "
+              "recording of this test signal?)",
+              rep.distinctness, envelo::kMaxProminenceRatio);
       break;
     case R::kNotLagging:
       failedTest = "recording_lags";
-      reason = fmt("the recording does not lag the test signal (delay %.0f samples with a pad "
-                   "of %lld); pad the recording by more (--pad, pad_samples)",
-                   rep.totalDelay, (long long)pad);
+      reason =
+          fmt("the recording does not lag the test signal (delay %.0f samples with a pad "
+              "of %lld); pad the recording by more (--pad, pad_samples)",
+              rep.totalDelay, (long long)pad);
       break;
   }
 
   Measurement result;
   result.code = failed != 0.0 ? kExitFlagged : kExitOk;
-  result.report = Json{
-      {"measurement", "attack-release"},
-      {"sample_rate", sampleRate},
-      {"reference_samples", std::int64_t(reference.size())},
-      {"recording_samples", std::int64_t(recording.size())},
-      {"pad_samples", pad},
-      {"attack_settle_time_s", settleJson(fall)},
-      {"release_settle_time_s", settleJson(rise)},
-      {"alignment_failed", failed != 0.0},
-      {"failed_test", failedTest != nullptr ? Json(failedTest) : Json()},
-      {"reason", failedTest != nullptr ? Json(reason) : Json()},
-      {"total_delay_samples", delay},
-      {"total_delay_ms", delay / sampleRate * 1000.0},
-      {"delay_direction", direction(delay)},
-      {"coarse_shift_samples", rep.coarseShift},
-      {"fine_lag_samples", rep.fineLag},
-      {"tests", std::move(tests)},
-      {"peak", {{"index", rep.peakIndex}, {"magnitude", rep.peakValue}}},
-      {"onsets",
-       {{"block_length_samples", envelo::kBlockLength},
-        {"reference_block", rep.referenceOnset},
-        {"recording_block", rep.recordingOnset},
-        {"recording_threshold_db", rep.recordingThreshold}}},
-      {"settle_step_s", kHop},
-      {"attack", segmentJson(rep.falling, "falling", options.details)},
-      {"release", segmentJson(rep.rising, "rising", options.details)}};
+  result.report = Json{{"measurement", "attack-release"},
+                       {"sample_rate", sampleRate},
+                       {"reference_samples", std::int64_t(reference.size())},
+                       {"recording_samples", std::int64_t(recording.size())},
+                       {"pad_samples", pad},
+                       {"attack_settle_time_s", settleJson(fall)},
+                       {"release_settle_time_s", settleJson(rise)},
+                       {"alignment_failed", failed != 0.0},
+                       {"failed_test", failedTest != nullptr ? Json(failedTest) : Json()},
+                       {"reason", failedTest != nullptr ? Json(reason) : Json()},
+                       {"total_delay_samples", delay},
+                       {"total_delay_ms", delay / sampleRate * 1000.0},
+                       {"delay_direction", direction(delay)},
+                       {"coarse_shift_samples", rep.coarseShift},
+                       {"fine_lag_samples", rep.fineLag},
+                       {"tests", std::move(tests)},
+                       {"peak", {{"index", rep.peakIndex}, {"magnitude", rep.peakValue}}},
+                       {"onsets",
+                        {{"block_length_samples", envelo::kBlockLength},
+                         {"reference_block", rep.referenceOnset},
+                         {"recording_block", rep.recordingOnset},
+                         {"recording_threshold_db", rep.recordingThreshold}}},
+                       {"settle_step_s", kHop},
+                       {"attack", segmentJson(rep.falling, "falling", options.details)},
+                       {"release", segmentJson(rep.rising, "rising", options.details)}};
   // The alignment's own span: the first 15 s of the test signal.
   result.report["match"] = matchJson(reference.first(size_t(kRecordingLength)), recording, delay);
   // Present without details too, as null, so that a reader finds every field.
@@ -399,13 +402,13 @@ std::int64_t transientFrameLength(double sampleRate) {
 }
 
 Measurement transientSnr(std::span<const double> presence, std::span<const double> activity,
-                         std::span<const double> measured, double sampleRate,
-                         const Options &options) {
+                         std::span<const double> measured, double sampleRate, const Options& options) {
   requireRate(sampleRate);
   const std::int64_t frame = transientFrameLength(sampleRate);
   if (frame < 1)
     throw InputError("sample_rate", fmt("%g Hz; transient-snr needs at least 200 Hz for its "
-                                        "5 ms frames", sampleRate));
+                                        "5 ms frames",
+                                        sampleRate));
   requireLength(presence, "presence", frame, sampleRate, "transient-snr (one 5 ms frame)");
   // The activity and measured signals are read over the presence signal's frames.
   const std::int64_t covered = std::int64_t(presence.size()) / frame * frame;
@@ -422,7 +425,7 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
   double difference = 0.0, active = -120.0, warning = 1.0;
   burstra::burstra(cp.get(), ca.get(), cm.get(), sampleRate, &difference, &active, &warning, &rep);
 
-  const burstra::FrameTally &t = rep.tally;
+  const burstra::FrameTally& t = rep.tally;
   Json checks = Json::array();
   checks.push_back(test("active_too_short", t.activeFrames, rep.minActiveFrames, !rep.tooShort,
                         "the active part must last at least 50 ms (frames)"));
@@ -432,62 +435,60 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
                         "the activity signal's level over the active frames must not exceed 0 dB"));
   checks.push_back(test("presence_level", rep.presenceCheckLevel, 0.0, !rep.presenceAbove0,
                         "the presence signal's overall level must not exceed 0 dB"));
-  checks.push_back(test("active_level", active, 0.0, !rep.activeAbove0,
-                        "the active level must not exceed 0 dB"));
+  checks.push_back(
+      test("active_level", active, 0.0, !rep.activeAbove0, "the active level must not exceed 0 dB"));
   checks.push_back(test("remainder_level", rep.remainderLevel, 0.0, !rep.remainderAbove0,
                         "the level of the rest must not exceed 0 dB"));
   checks.push_back(test("frames", double(rep.framesMeasured), 1.0, !rep.noFrames,
                         "at least one 5 ms frame must be formed"));
   Json fired = Json::array();
-  for (const Json &c : checks)
+  for (const Json& c : checks)
     if (!c["passed"].get<bool>()) fired.push_back(c["test"]);
 
   // What the numbers cannot say by themselves.
   Json notes = Json::array();
   const double noisePower = t.noisePowerSum / t.noiseFrames;
   if (t.noiseFrames == 0.0)
-    notes.push_back("no noise frame (quiet and with the presence signal above -50 dB): there is "
-                    "no noise estimate, so both levels are at the -120 dB floor");
+    notes.push_back(
+        "no noise frame (quiet and with the presence signal above -50 dB): there is "
+        "no noise estimate, so both levels are at the -120 dB floor");
   else if (t.activeFrames > 0.0 && active == -120.0)
-    notes.push_back(fmt("the active level is at the -120 dB floor: the noise estimate (from %.0f "
-                        "frames) is not below the active part's power",
-                        t.noiseFrames));
+    notes.push_back(
+        fmt("the active level is at the -120 dB floor: the noise estimate (from %.0f "
+            "frames) is not below the active part's power",
+            t.noiseFrames));
   if (t.noiseFrames > 0.0 && t.noiseFrames < 10.0)
     notes.push_back(fmt("the noise estimate rests on %.0f frames only", t.noiseFrames));
 
   Measurement result;
   result.code = warning != 0.0 ? kExitFlagged : kExitOk;
-  result.report = Json{
-      {"measurement", "transient-snr"},
-      {"sample_rate", sampleRate},
-      {"presence_samples", std::int64_t(presence.size())},
-      {"activity_samples", std::int64_t(activity.size())},
-      {"measured_samples", std::int64_t(measured.size())},
-      {"active_level_db", active},
-      {"level_difference_db", difference},
-      {"warning", warning != 0.0},
-      {"warnings_fired", std::move(fired)},
-      {"checks", std::move(checks)},
-      {"notes", std::move(notes)},
-      {"frame_length_samples", rep.frameLength},
-      {"frame_count", rep.frameCount},
-      {"active_frames", t.activeFrames},
-      {"noise_frames", t.noiseFrames},
-      {"active_present_frames", t.activePresentFrames},
-      {"noise_power", noisePower},
-      {"noise_level_db", 10.0 * std::log10(noisePower / (32767.0 * 32767.0))},
-      {"activity_check_level_db", rep.activityCheckLevel},
-      {"presence_check_level_db", rep.presenceCheckLevel},
-      {"remainder_level_db", rep.remainderLevel}};
+  result.report = Json{{"measurement", "transient-snr"},
+                       {"sample_rate", sampleRate},
+                       {"presence_samples", std::int64_t(presence.size())},
+                       {"activity_samples", std::int64_t(activity.size())},
+                       {"measured_samples", std::int64_t(measured.size())},
+                       {"active_level_db", active},
+                       {"level_difference_db", difference},
+                       {"warning", warning != 0.0},
+                       {"warnings_fired", std::move(fired)},
+                       {"checks", std::move(checks)},
+                       {"notes", std::move(notes)},
+                       {"frame_length_samples", rep.frameLength},
+                       {"frame_count", rep.frameCount},
+                       {"active_frames", t.activeFrames},
+                       {"noise_frames", t.noiseFrames},
+                       {"active_present_frames", t.activePresentFrames},
+                       {"noise_power", noisePower},
+                       {"noise_level_db", 10.0 * std::log10(noisePower / (32767.0 * 32767.0))},
+                       {"activity_check_level_db", rep.activityCheckLevel},
+                       {"presence_check_level_db", rep.presenceCheckLevel},
+                       {"remainder_level_db", rep.remainderLevel}};
   result.report["frames"] = nullptr;
   if (options.details) {
-    result.report["frames"] = Json{
-        {"presence_level_db", rep.presenceLevel},
-        {"presence_smoothed_db", rep.presenceSmoothed},
-        {"activity_level_db", rep.activityLevel},
-        {"activity_smoothed_db", rep.activitySmoothed},
-        {"frame_class", rep.frameClass},
-        {"frame_classes", {"quiet", "noise", "active"}}};
+    result.report["frames"] =
+        Json{{"presence_level_db", rep.presenceLevel}, {"presence_smoothed_db", rep.presenceSmoothed},
+             {"activity_level_db", rep.activityLevel}, {"activity_smoothed_db", rep.activitySmoothed},
+             {"frame_class", rep.frameClass},          {"frame_classes", {"quiet", "noise", "active"}}};
   }
   return result;
 }

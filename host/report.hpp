@@ -45,18 +45,17 @@ struct Measurement {
 // does not fit.
 
 // synkro_2: samples at full scale 1.0 (0 dB = RMS 1.0 in its activity tests).
-Measurement align(std::span<const double> reference, std::span<const double> recording,
-                  double sampleRate, const Options &options = {});
+Measurement align(std::span<const double> reference, std::span<const double> recording, double sampleRate,
+                  const Options& options = {});
 
 // envelo_estimation: 48 kHz, 16-bit scale (0 dB = RMS 32767). Serialised:
 // envelo's working arrays are static.
 Measurement attackRelease(std::span<const double> reference, std::span<const double> recording,
-                          double sampleRate, const Options &options = {});
+                          double sampleRate, const Options& options = {});
 
 // burstra: 16-bit scale; activity and measured must cover presence's frames.
 Measurement transientSnr(std::span<const double> presence, std::span<const double> activity,
-                         std::span<const double> measured, double sampleRate,
-                         const Options &options = {});
+                         std::span<const double> measured, double sampleRate, const Options& options = {});
 
 // Samples per 5 ms frame at sampleRate, as burstra forms them (0: none).
 std::int64_t transientFrameLength(double sampleRate);

@@ -10,18 +10,18 @@ namespace audiomeas::host {
 
 // Process exit codes; documented in --help and the README.
 enum ExitCode : int {
-  kExitOk = 0,         // measured, no flag raised
-  kExitFlagged = 1,    // measured, but the library raised its flag (or the demo missed a truth)
-  kExitUsage = 2,      // bad command line or manifest
-  kExitBadInput = 3,   // an input file is missing, unreadable or unfit for the measurement
-  kExitOutput = 4,     // an output file could not be written
+  kExitOk = 0,        // measured, no flag raised
+  kExitFlagged = 1,   // measured, but the library raised its flag (or the demo missed a truth)
+  kExitUsage = 2,     // bad command line or manifest
+  kExitBadInput = 3,  // an input file is missing, unreadable or unfit for the measurement
+  kExitOutput = 4,    // an output file could not be written
 };
 
 // A failure that ends one measurement with a message and an exit code.
 // The message is one line and names the file it is about.
 class Failure : public std::runtime_error {
  public:
-  Failure(ExitCode code, const std::string &message) : std::runtime_error(message), code_(code) {}
+  Failure(ExitCode code, const std::string& message) : std::runtime_error(message), code_(code) {}
   ExitCode code() const { return code_; }
 
  private:
@@ -39,8 +39,8 @@ class InputError : public Failure {
         argument_(std::move(argument)),
         detail_(std::move(detail)),
         index_(index) {}
-  const std::string &argument() const { return argument_; }
-  const std::string &detail() const { return detail_; }
+  const std::string& argument() const { return argument_; }
+  const std::string& detail() const { return detail_; }
   std::int64_t index() const { return index_; }  // -1: no one sample
 
  private:
@@ -48,10 +48,10 @@ class InputError : public Failure {
   std::int64_t index_;
 };
 
-inline Failure badInput(const std::string &file, const std::string &what) {
+inline Failure badInput(const std::string& file, const std::string& what) {
   return Failure(kExitBadInput, file + ": " + what);
 }
 
-inline Failure usageError(const std::string &what) { return Failure(kExitUsage, what); }
+inline Failure usageError(const std::string& what) { return Failure(kExitUsage, what); }
 
 }  // namespace audiomeas::host

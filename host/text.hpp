@@ -7,7 +7,7 @@
 namespace audiomeas::host {
 
 template <typename... Args>
-std::string fmt(const char *format, Args... args) {
+std::string fmt(const char* format, Args... args) {
   int n = std::snprintf(nullptr, 0, format, args...);
   std::string out(n > 0 ? size_t(n) : 0, '\0');
   if (n > 0) std::snprintf(out.data(), out.size() + 1, format, args...);

@@ -25,8 +25,8 @@ extern "C" {
 typedef struct audiomeas_result audiomeas_result;
 
 /* Flags of the measurement calls. */
-#define AUDIOMEAS_DETAILS 1u        /* add the arrays (tracks, frames, correlation) */
-#define AUDIOMEAS_LIBRARY_OUTPUT 2u /* align: return synkro_2's own aligned array */
+#define AUDIOMEAS_DETAILS 1u            /* add the arrays (tracks, frames, correlation) */
+#define AUDIOMEAS_LIBRARY_OUTPUT 2u     /* align: return synkro_2's own aligned array */
 #define AUDIOMEAS_DEFAULT_PAD INT64_MIN /* attack-release: the default pad */
 
 /* Match recording (m samples) to reference (n >= 1 samples), both at
@@ -37,9 +37,8 @@ typedef struct audiomeas_result audiomeas_result;
  * finds the delay on the first window_seconds of both signals only and
  * applies it to the whole recording (memory grows with the window; the
  * delay is assumed constant); 0 uses all of them. */
-audiomeas_result *audiomeas_align(const double *reference, int64_t n, const double *recording,
-                                  int64_t m, double sample_rate, double window_seconds,
-                                  unsigned flags);
+audiomeas_result* audiomeas_align(const double* reference, int64_t n, const double* recording, int64_t m,
+                                  double sample_rate, double window_seconds, unsigned flags);
 
 /* Attack and release settle times: the 48 kHz test signal (n >= 5,544,000
  * samples) and its recording through the device, 16-bit scale (full scale
@@ -47,16 +46,14 @@ audiomeas_result *audiomeas_align(const double *reference, int64_t n, const doub
  * without latency can be measured; the reported delay is net of them.
  * AUDIOMEAS_DEFAULT_PAD takes the default, 4800 (100 ms); any other pad
  * outside 0 .. 240,000 is refused. */
-audiomeas_result *audiomeas_attack_release(const double *reference, int64_t n,
-                                           const double *recording, int64_t m,
-                                           double sample_rate, int64_t pad_samples,
+audiomeas_result* audiomeas_attack_release(const double* reference, int64_t n, const double* recording,
+                                           int64_t m, double sample_rate, int64_t pad_samples,
                                            unsigned flags);
 
 /* Transient SNR over 5 ms frames, 16-bit scale, levels dB re RMS 32767. */
-audiomeas_result *audiomeas_transient_snr(const double *presence, int64_t np,
-                                          const double *activity, int64_t na,
-                                          const double *measured, int64_t nm,
-                                          double sample_rate, unsigned flags);
+audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np, const double* activity,
+                                          int64_t na, const double* measured, int64_t nm, double sample_rate,
+                                          unsigned flags);
 
 /* One measurement on audio files, as the audiomeas tool runs it: job is a
  * JSON object {"measurement": "align" | "attack-release" | "transient-snr",
@@ -64,28 +61,28 @@ audiomeas_result *audiomeas_transient_snr(const double *presence, int64_t np,
  * "details": bool, "pad_samples": P (attack-release; absent: the default),
  * "window_s": W (align; absent or 0: the whole signals)}.
  * The report carries the file names. */
-audiomeas_result *audiomeas_measure_files(const char *job);
+audiomeas_result* audiomeas_measure_files(const char* job);
 
 /* The measurements audiomeas_measure_files runs, as a JSON object from each
  * name to its signal arguments in order (one file each), e.g.
  * {"align": ["reference", "recording"], ...}. The text is static: never
  * NULL, never freed. */
-const char *audiomeas_measurements(void);
+const char* audiomeas_measurements(void);
 
 /* Exit code of the tool for this result: 0 measured, 1 measured with a flag
  * raised, 2 bad job, 3 bad input (the JSON is then {"error": message}). */
-int audiomeas_result_code(const audiomeas_result *result);
+int audiomeas_result_code(const audiomeas_result* result);
 
 /* The report (or the error) as one JSON object, UTF-8, NUL-terminated.
  * Numbers that are not finite appear as null. */
-const char *audiomeas_result_json(const audiomeas_result *result);
+const char* audiomeas_result_json(const audiomeas_result* result);
 
 /* The result's samples (align: the aligned recording) and their count in
  * *count; NULL and 0 when it has none. */
-const double *audiomeas_result_samples(const audiomeas_result *result, int64_t *count);
+const double* audiomeas_result_samples(const audiomeas_result* result, int64_t* count);
 
 /* Releases a result; NULL is ignored. */
-void audiomeas_result_free(audiomeas_result *result);
+void audiomeas_result_free(audiomeas_result* result);
 
 #ifdef __cplusplus
 }
@@ -109,17 +106,17 @@ extern "C" {
  * samples on every machine. The JSON gives the levels and times of the
  * three stretches and the peak. Options out of range, or peaks that would
  * reach full scale, give code 2 and {"error": message}. */
-audiomeas_result *audiomeas_generate_attack_release(double base_level_db, double step_db,
-                                                    const char *colour, uint64_t seed);
+audiomeas_result* audiomeas_generate_attack_release(double base_level_db, double step_db, const char* colour,
+                                                    uint64_t seed);
 
 /* The reference compressor of the documentation and the demo, applied to
  * signal (n samples at sample_rate Hz, full scale 1.0): a 5 ms RMS detector
  * in dB, smoothed by one-pole filters with time constants attack_s (level
  * rising) and release_s (falling); above threshold_db dBFS the gain falls
  * by (1 - 1/ratio) dB per dB. The output is in the result's samples. */
-audiomeas_result *audiomeas_model_compressor(const double *signal, int64_t n,
-                                             double sample_rate, double threshold_db,
-                                             double ratio, double attack_s, double release_s);
+audiomeas_result* audiomeas_model_compressor(const double* signal, int64_t n, double sample_rate,
+                                             double threshold_db, double ratio, double attack_s,
+                                             double release_s);
 
 #ifdef __cplusplus
 }

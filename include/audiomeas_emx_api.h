@@ -20,40 +20,39 @@ extern "C" {
 /* New owning array of numDimensions extents copied from size[]; the element
  * block holds the product of the extents (wrapping 32-bit), zero-filled.
  * numDimensions 0 gives one element. Free with emxDestroyArray_real_T. */
-emxBuffer_real_T *emxCreateND_real_T(int32_T numDimensions, const int32_T *size);
+emxBuffer_real_T* emxCreateND_real_T(int32_T numDimensions, const int32_T* size);
 
 /* As emxCreateND_real_T, but data points at the caller's buffer, which is
  * neither copied nor ever freed by the library (ownsData false). */
-emxBuffer_real_T *emxCreateWrapperND_real_T(real_T *data, int32_T numDimensions,
-                                            const int32_T *size);
+emxBuffer_real_T* emxCreateWrapperND_real_T(real_T* data, int32_T numDimensions, const int32_T* size);
 
 /* Two-dimensional owning array rows x cols, zero-filled. A signal is rows x 1. */
-emxBuffer_real_T *emxCreate_real_T(int32_T rows, int32_T cols);
+emxBuffer_real_T* emxCreate_real_T(int32_T rows, int32_T cols);
 
 /* Two-dimensional wrapper over the caller's rows*cols elements. */
-emxBuffer_real_T *emxCreateWrapper_real_T(real_T *data, int32_T rows, int32_T cols);
+emxBuffer_real_T* emxCreateWrapper_real_T(real_T* data, int32_T rows, int32_T cols);
 
 /* Frees the header, the size block and, when owned, the element block.
  * A wrapper's caller buffer is never freed. */
-void emxDestroyArray_real_T(emxBuffer_real_T *emxArray);
+void emxDestroyArray_real_T(emxBuffer_real_T* emxArray);
 
 /* Empty owning array of numDimensions zero extents, no element block. */
-void emxInitArray_real_T(emxBuffer_real_T **pEmxArray, int32_T numDimensions);
+void emxInitArray_real_T(emxBuffer_real_T** pEmxArray, int32_T numDimensions);
 
 /* ---- utilities the entry points use for their temporaries ---- */
 
 /* Same as emxInitArray_real_T. */
-void emxInit_real_T(emxBuffer_real_T **pEmxArray, int32_T numDimensions);
+void emxInit_real_T(emxBuffer_real_T** pEmxArray, int32_T numDimensions);
 
 /* Frees *pEmxArray as emxDestroyArray_real_T does and sets it to NULL;
  * a NULL *pEmxArray is left alone. */
-void emxFree_real_T(emxBuffer_real_T **pEmxArray);
+void emxFree_real_T(emxBuffer_real_T** pEmxArray);
 
 /* After the caller has written new extents into size[], grows the element
  * block to hold their product: capacity 16, then doubling (clamped to
  * INT32_MAX above 2^30 - 1), zero-filled, keeping the first oldNumel
  * elements. Never shrinks; a wrapper that grows gets a block of its own. */
-void emxEnsureCapacity_real_T(emxBuffer_real_T *emxArray, int32_T oldNumel);
+void emxEnsureCapacity_real_T(emxBuffer_real_T* emxArray, int32_T oldNumel);
 
 /* ---- non-finite values ---- */
 

@@ -37,24 +37,24 @@ typedef struct creal_T {
  *           false for a wrapper over the caller's own buffer
  */
 typedef struct emxBuffer_real_T {
-  real_T *data;
-  int32_T *size;
+  real_T* data;
+  int32_T* size;
   int32_T capacity;
   int32_T dimCount;
   boolean_T ownsData;
 } emxBuffer_real_T;
 
 typedef struct emxBuffer_creal_T {
-  creal_T *data;
-  int32_T *size;
+  creal_T* data;
+  int32_T* size;
   int32_T capacity;
   int32_T dimCount;
   boolean_T ownsData;
 } emxBuffer_creal_T;
 
 typedef struct emxBuffer_int32_T {
-  int32_T *data;
-  int32_T *size;
+  int32_T* data;
+  int32_T* size;
   int32_T capacity;
   int32_T dimCount;
   boolean_T ownsData;

@@ -43,19 +43,19 @@ void burstra_terminate(void);
  *                     shorter than the frames need); else 0.0
  * The inputs are read only and stay the caller's.
  */
-void burstra(const emxBuffer_real_T *presenceSignal, const emxBuffer_real_T *activitySignal,
-             const emxBuffer_real_T *measuredSignal, real_T sampleRate, real_T *levelDifference,
-             real_T *activeLevel, real_T *warningFlag);
+void burstra(const emxBuffer_real_T* presenceSignal, const emxBuffer_real_T* activitySignal,
+             const emxBuffer_real_T* measuredSignal, real_T sampleRate, real_T* levelDifference,
+             real_T* activeLevel, real_T* warningFlag);
 
 /* Sum of the first size[0] elements, strictly left to right; 0.0 when empty. */
-real_T combineVectorElements(const emxBuffer_real_T *x);
+real_T combineVectorElements(const emxBuffer_real_T* x);
 /* Same value as combineVectorElements. */
-real_T sum(const emxBuffer_real_T *x);
+real_T sum(const emxBuffer_real_T* x);
 /* y (one-dimensional, resized by the call) becomes the squares of a's
  * first size[0] elements. */
-void power(const emxBuffer_real_T *a, emxBuffer_real_T *y);
+void power(const emxBuffer_real_T* a, emxBuffer_real_T* y);
 /* Root mean square of the first size[0] elements; NaN when empty. */
-real_T rms(const emxBuffer_real_T *x);
+real_T rms(const emxBuffer_real_T* x);
 
 #ifdef __cplusplus
 }

@@ -35,9 +35,8 @@ extern "C" {
  * *alignmentFailed  1.0 when the match is not to be trusted, else 0.0
  * An empty reference gives an empty output, *fineLag 0.0 and failure 1.0.
  */
-void synkro_2(const emxBuffer_real_T *reference, const emxBuffer_real_T *recording,
-              real_T sampleRate, emxBuffer_real_T *alignedRecording, real_T *fineLag,
-              real_T *alignmentFailed);
+void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording, real_T sampleRate,
+              emxBuffer_real_T* alignedRecording, real_T* fineLag, real_T* alignmentFailed);
 
 #ifdef __cplusplus
 }

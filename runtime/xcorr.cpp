@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -66,7 +66,8 @@ void directSums(const real_T* x, int32_T nx, const real_T* y, int32_T ny, int32_
 
 // Circular correlation through transforms of length P >= 2M - 1, unwrapped
 // into c. False when a work array cannot be allocated.
-bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T P, int32_T maxlag, real_T* c) {
+bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T P, int32_T maxlag,
+                   real_T* c) {
   if (detail::fast::applies(P)) {
     // Every element of the work arrays is written before it is read, so they
     // are taken without the zero-fill (a pass over 32 P bytes). Two blocks,
@@ -76,8 +77,8 @@ bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T
     const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[doubles]);
     const std::unique_ptr<real_T[]> b(new (std::nothrow) real_T[doubles]);
     if (a == nullptr || b == nullptr) return false;
-    detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P,
-                    maxlag, true, a.get(), b.get(), c);
+    detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag, true,
+                            a.get(), b.get(), c);
     return true;
   }
   detail::EmxTemp<emxBuffer_creal_T> X(1);
@@ -114,8 +115,8 @@ bool sharedBlockSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32
   const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[static_cast<std::size_t>(doubles)]);
   if (a == nullptr || !emxResize1(c, static_cast<int32_T>(doubles))) return false;
   c->size[0] = count;
-  detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag,
-                          true, a.get(), c->data, c->data);
+  detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag, true,
+                          a.get(), c->data, c->data);
   return true;
 }
 
@@ -162,7 +163,8 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
   // were never initialised) would wrap lags onto each other: sum directly.
   const bool fftUsable = method.fftLength >= static_cast<real_T>(count);
   const bool aliased = c == x || c == y || (c->data != nullptr && (c->data == x->data || c->data == y->data));
-  if (method.useFft && fftUsable && !aliased && detail::fast::applies(static_cast<int32_T>(method.fftLength))) {
+  if (method.useFft && fftUsable && !aliased &&
+      detail::fast::applies(static_cast<int32_T>(method.fftLength))) {
     const auto P = static_cast<int32_T>(method.fftLength);
     if (P >= kSharedBlockLength && sharedBlockSums(x, y, P, maxlag, c, count)) return;
     // Every lag is written, so they go straight into c.

@@ -12,10 +12,8 @@ namespace {
 [[gnu::constructor]] void initializeOnLoad() { audiomeas::rt_InitInfAndNaN(8U); }
 }  // namespace
 
-extern "C" AM_EXPORT void synkro_2(const emxBuffer_real_T* reference,
-                                   const emxBuffer_real_T* recording, real_T sampleRate,
-                                   emxBuffer_real_T* alignedRecording, real_T* fineLag,
+extern "C" AM_EXPORT void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
+                                   real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
                                    real_T* alignmentFailed) {
-  audiomeas::synkro::synkro_2(reference, recording, sampleRate, alignedRecording, fineLag,
-                              alignmentFailed);
+  audiomeas::synkro::synkro_2(reference, recording, sampleRate, alignedRecording, fineLag, alignmentFailed);
 }

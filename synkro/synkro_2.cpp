@@ -108,9 +108,8 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
   }
 }
 
-void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
-              real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
-              real_T* alignmentFailed, Report* report) {
+void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording, real_T sampleRate,
+              emxBuffer_real_T* alignedRecording, real_T* fineLag, real_T* alignmentFailed, Report* report) {
   const int32_T n = emxVectorLength(reference);
   const int32_T m = emxVectorLength(recording);
 
@@ -145,8 +144,7 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
     const int32_T kept = std::min(m, n);
     std::copy_n(recording->data, kept, paddedRecording.get()->data);
     std::fill_n(paddedRecording.get()->data + kept, n - kept, 0.0);
-    crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording, &coarseFailed,
-                report);
+    crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording, &coarseFailed, report);
   }
   if (shiftedRecording->size[0] != n) return stop();
 
@@ -186,10 +184,10 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   }
 
   using Rejection = Report::Rejection;
-  Rejection rejection = !outputReady                                              ? Rejection::kNoOutput
-                        : coarseFailed > 0.0                                      ? Rejection::kCoarseShift
+  Rejection rejection = !outputReady                                         ? Rejection::kNoOutput
+                        : coarseFailed > 0.0                                 ? Rejection::kCoarseShift
                         : std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0 ? Rejection::kFineLag
-                                                                                  : Rejection::kNone;
+                                                                             : Rejection::kNone;
   // Peak distinctness: the window's magnitudes beside the peak (summed in
   // place, left to right as combineVectorElements does), over the peak times
   // floor(2m/3). The window is clipped to the correlation; the divisor stays.

@@ -23,9 +23,9 @@ struct Report {
   real_T referenceOnset = 0.0;  // 1-based blocks; 0: not found
   real_T recordingOnset = 0.0;
   real_T recordingThreshold = std::numeric_limits<real_T>::quiet_NaN();  // dB re 1.0
-  real_T coarseShift = 0.0;  // samples; positive delays the recording
-  real_T shiftLimit = 0.0;   // the coarse shift rejects above this (half the length)
-  real_T lagLimit = 0.0;     // |fine lag| rejects above this (a third of the recording)
+  real_T coarseShift = 0.0;    // samples; positive delays the recording
+  real_T shiftLimit = 0.0;     // the coarse shift rejects above this (half the length)
+  real_T lagLimit = 0.0;       // |fine lag| rejects above this (a third of the recording)
   std::int64_t peakIndex = 0;  // 1-based correlation index; lag n - index
   real_T peakValue = std::numeric_limits<real_T>::quiet_NaN();
   real_T fineLag = 0.0;
@@ -34,8 +34,7 @@ struct Report {
   Rejection rejection = Rejection::kNoOutput;
   // When set, sees the 2n - 1 correlation magnitudes (1-based index k is
   // lag n - k) and the 1-based peak index before they are freed.
-  std::function<void(const real_T* magnitude, std::int64_t count, std::int64_t peakIndex)>
-      correlation;
+  std::function<void(const real_T* magnitude, std::int64_t count, std::int64_t peakIndex)> correlation;
 };
 
 // Moves paddedRecording by whole 5 ms blocks so that its onset of sustained
@@ -62,8 +61,8 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
                  Report* report = nullptr);
 
 // The exported synkro_2 (see synkro_2.h for the contract).
-void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording,
-              real_T sampleRate, emxBuffer_real_T* alignedRecording, real_T* fineLag,
-              real_T* alignmentFailed, Report* report = nullptr);
+void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recording, real_T sampleRate,
+              emxBuffer_real_T* alignedRecording, real_T* fineLag, real_T* alignmentFailed,
+              Report* report = nullptr);
 
 }  // namespace audiomeas::synkro

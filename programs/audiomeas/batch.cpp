@@ -33,7 +33,7 @@ using namespace audiomeas::host;
 
 namespace {
 
-std::string trim(const std::string &s) {
+std::string trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return {};
   size_t e = s.find_last_not_of(" \t");
@@ -47,7 +47,7 @@ struct CsvRecord {
 
 // Splits CSV text into records. Unquoted fields are trimmed; quoted fields
 // keep their text as it stands and may span lines.
-std::vector<CsvRecord> parseCsv(const std::string &text, const std::string &path) {
+std::vector<CsvRecord> parseCsv(const std::string& text, const std::string& path) {
   std::vector<CsvRecord> records;
   CsvRecord rec;
   std::string field;
@@ -110,7 +110,7 @@ std::vector<CsvRecord> parseCsv(const std::string &text, const std::string &path
   return records;
 }
 
-std::string resolve(const std::string &file, const std::filesystem::path &base) {
+std::string resolve(const std::string& file, const std::filesystem::path& base) {
   std::filesystem::path p(file);
   return p.is_absolute() ? file : (base / p).lexically_normal().string();
 }
@@ -126,11 +126,11 @@ struct Results {
 
 // A value as the results file carries it. File names need not be UTF-8:
 // their invalid bytes become U+FFFD, on writing and likewise on comparing.
-std::string asWritten(const Json &value) {
+std::string asWritten(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-size_t skipBlanks(const std::string &s, size_t at) {
+size_t skipBlanks(const std::string& s, size_t at) {
   while (at < s.size() && (s[at] == ' ' || s[at] == '\t')) ++at;
   return at;
 }
@@ -138,7 +138,7 @@ size_t skipBlanks(const std::string &s, size_t at) {
 // Whether text, the unfinished end of a results file, begins as a result
 // line of this batch would: {"row": and, once its digits end, a row of the
 // manifest. Anything else there is not ours to cut.
-bool startsLikeResultLine(const std::string &text, size_t rowCount) {
+bool startsLikeResultLine(const std::string& text, size_t rowCount) {
   static const std::string kKey = "\"row\"";
   size_t at = skipBlanks(text, 0);
   if (at >= text.size() || text[at] != '{') return false;
@@ -159,45 +159,46 @@ bool startsLikeResultLine(const std::string &text, size_t rowCount) {
 // One complete line of a results file: a result line of this batch, for a
 // row of this manifest with its measurement and files. Gives the row and
 // its exit code; any other line is refused naming it.
-std::pair<int, ExitCode> checkResultLine(const std::string &line, const std::vector<ManifestRow> &rows,
-                                         const std::string &path, int lineNo) {
-  auto refuse = [&](const std::string &why) {
-    return badInput(path, fmt("line %d: %s; not a results file of this batch, left as it is",
-                              lineNo, why.c_str()));
+std::pair<int, ExitCode> checkResultLine(const std::string& line, const std::vector<ManifestRow>& rows,
+                                         const std::string& path, int lineNo) {
+  auto refuse = [&](const std::string& why) {
+    return badInput(path,
+                    fmt("line %d: %s; not a results file of this batch, left as it is", lineNo, why.c_str()));
   };
   const Json j = Json::parse(line, nullptr, false);
   if (j.is_discarded() || !j.is_object()) throw refuse("not a JSON object");
-  const auto field = [&](const char *key) -> const Json & {
+  const auto field = [&](const char* key) -> const Json& {
     auto it = j.find(key);
     if (it == j.end()) throw refuse(fmt("no \"%s\"", key));
     return *it;
   };
-  const Json &row = field("row");
+  const Json& row = field("row");
   // Integers only; an unsigned value beyond int64 is no row either.
   const bool rowOk = row.is_number_unsigned()
                          ? row.get<std::uint64_t>() >= 1 && row.get<std::uint64_t>() <= rows.size()
                          : row.is_number_integer() && row.get<std::int64_t>() >= 1 &&
                                row.get<std::int64_t>() <= std::int64_t(rows.size());
   if (!rowOk)
-    throw refuse(fmt("\"row\" is %s, not a row number of the manifest (1..%zu)",
-                     asWritten(row).c_str(), rows.size()));
-  const ManifestRow &m = rows[size_t(row.get<std::int64_t>()) - 1];
-  const Json &measurement = field("measurement");
-  const Json &files = field("files");
+    throw refuse(
+        fmt("\"row\" is %s, not a row number of the manifest (1..%zu)", asWritten(row).c_str(), rows.size()));
+  const ManifestRow& m = rows[size_t(row.get<std::int64_t>()) - 1];
+  const Json& measurement = field("measurement");
+  const Json& files = field("files");
   if (!measurement.is_string()) throw refuse("\"measurement\" is not a string");
   if (!files.is_array() ||
-      !std::all_of(files.begin(), files.end(), [](const Json &f) { return f.is_string(); }))
+      !std::all_of(files.begin(), files.end(), [](const Json& f) { return f.is_string(); }))
     throw refuse("\"files\" is not an array of strings");
   if (asWritten(measurement) != asWritten(Json(m.measurement)) ||
       asWritten(files) != asWritten(Json(m.files)))
-    throw refuse(fmt("row %d does not match the manifest's row %d (these results belong to "
-                     "another manifest)",
-                     m.row, m.row));
-  const Json &code = field("exit_code");
+    throw refuse(
+        fmt("row %d does not match the manifest's row %d (these results belong to "
+            "another manifest)",
+            m.row, m.row));
+  const Json& code = field("exit_code");
   const bool codeOk = code.is_number_integer() && !code.is_number_float() &&
                       code.get<std::int64_t>() >= kExitOk && code.get<std::int64_t>() <= kExitOutput;
   if (!codeOk) throw refuse("\"exit_code\" is " + asWritten(code) + ", not an exit code 0..4");
-  const Json &status = field("status");
+  const Json& status = field("status");
   if (!status.is_string() || (status != "ok" && status != "flagged" && status != "error"))
     throw refuse("\"status\" is not \"ok\", \"flagged\" or \"error\"");
   if (j.contains("result") && !j["result"].is_object()) throw refuse("\"result\" is not an object");
@@ -209,7 +210,7 @@ std::pair<int, ExitCode> checkResultLine(const std::string &line, const std::vec
 // checking that every line is a result line of this batch, and cuts off a
 // last line that a kill left unfinished, so that its row runs again. A file
 // that is not this batch's results is refused and left as it is.
-void openResults(const BatchOptions &o, const std::vector<ManifestRow> &rows, Results &r) {
+void openResults(const BatchOptions& o, const std::vector<ManifestRow>& rows, Results& r) {
   if (o.output.empty()) {
     if (o.resume) throw usageError("--resume needs the results file given with -o");
     r.fd = STDOUT_FILENO;
@@ -224,14 +225,15 @@ void openResults(const BatchOptions &o, const std::vector<ManifestRow> &rows, Re
     in.read(head.data(), std::streamsize(head.size()));
     head.resize(size_t(std::max<std::streamsize>(in.gcount(), 0)));
     if (!startsLikeResultLine(head.substr(0, head.find('\n')), SIZE_MAX))
-      throw usageError(o.output + ": exists and is not a results file of audiomeas batch; "
-                                  "choose another output file");
-    throw usageError(o.output + ": already holds results; continue it with --resume, "
-                                "or remove it to start afresh");
+      throw usageError(o.output +
+                       ": exists and is not a results file of audiomeas batch; "
+                       "choose another output file");
+    throw usageError(o.output +
+                     ": already holds results; continue it with --resume, "
+                     "or remove it to start afresh");
   }
   if (exists && o.resume) {
-    if (!S_ISREG(st.st_mode))
-      throw usageError(o.output + ": --resume needs a regular results file");
+    if (!S_ISREG(st.st_mode)) throw usageError(o.output + ": --resume needs a regular results file");
     std::ifstream in(o.output, std::ios::binary);
     if (!in) throw badInput(o.output, std::string("cannot read: ") + std::strerror(errno));
     std::stringstream ss;
@@ -252,15 +254,12 @@ void openResults(const BatchOptions &o, const std::vector<ManifestRow> &rows, Re
     }
     if (complete < text.size()) {
       if (!startsLikeResultLine(text.substr(complete), rows.size()))
-        throw badInput(o.output,
-                       fmt("line %d is unfinished and does not begin as a result line of this "
-                           "batch; not a results file of this batch, left as it is",
-                           lineNo + 1));
+        throw badInput(o.output, fmt("line %d is unfinished and does not begin as a result line of this "
+                                     "batch; not a results file of this batch, left as it is",
+                                     lineNo + 1));
       std::error_code ec;
       std::filesystem::resize_file(o.output, complete, ec);
-      if (ec)
-        throw Failure(kExitOutput, o.output + ": cannot cut its unfinished last line: " +
-                                       ec.message());
+      if (ec) throw Failure(kExitOutput, o.output + ": cannot cut its unfinished last line: " + ec.message());
     }
   }
   r.fd = ::open(o.output.c_str(), O_WRONLY | O_APPEND | O_CREAT, 0666);
@@ -275,11 +274,9 @@ class Admission {
   explicit Admission(std::size_t budget) : budget_(budget) {}
 
   // Waits for room; false when stop was set meanwhile.
-  bool enter(std::size_t bytes, bool envelo, const std::atomic<bool> &stop) {
+  bool enter(std::size_t bytes, bool envelo, const std::atomic<bool>& stop) {
     std::unique_lock<std::mutex> lock(mutex_);
-    cv_.wait(lock, [&] {
-      return stop.load() || (bytes <= budget_ - inUse_ && !(envelo && enveloBusy_));
-    });
+    cv_.wait(lock, [&] { return stop.load() || (bytes <= budget_ - inUse_ && !(envelo && enveloBusy_)); });
     if (stop.load()) return false;
     inUse_ += bytes;
     if (envelo) enveloBusy_ = true;
@@ -308,12 +305,12 @@ class Admission {
 
 // A row's memory estimate from its files' headers. A file whose header
 // cannot be read counts as empty: the measurement then says why it fails.
-std::size_t rowEstimate(const Job &job) {
+std::size_t rowEstimate(const Job& job) {
   std::vector<long long> lengths;
-  for (const std::string &f : job.files) {
+  for (const std::string& f : job.files) {
     try {
       lengths.push_back(probeAudio(f).frames);
-    } catch (const Failure &) {
+    } catch (const Failure&) {
       lengths.push_back(0);
     }
   }
@@ -322,7 +319,7 @@ std::size_t rowEstimate(const Job &job) {
 
 // One whole line per write(2) on an O_APPEND descriptor: a kill at any
 // moment leaves complete lines and at most one unfinished last line.
-bool writeLine(int fd, const std::string &line) {
+bool writeLine(int fd, const std::string& line) {
   size_t at = 0;
   while (at < line.size()) {
     ssize_t n = ::write(fd, line.data() + at, line.size() - at);
@@ -354,8 +351,8 @@ class Progress {
     if (!shown_) return;
     constexpr int kWidth = 30;
     const int filled = total_ == 0 ? kWidth : int(kWidth * done_ / total_);
-    std::cerr << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] "
-              << done_ << "/" << total_ << " rows";
+    std::cerr << "\r[" << std::string(filled, '#') << std::string(kWidth - filled, '.') << "] " << done_
+              << "/" << total_ << " rows";
     if (flagged_ > 0) std::cerr << ", " << flagged_ << " flagged";
     if (failed_ > 0) std::cerr << ", " << failed_ << " failed";
     std::cerr << std::flush;
@@ -366,10 +363,11 @@ class Progress {
 
 }  // namespace
 
-std::vector<ManifestRow> readManifest(const std::string &path) {
+std::vector<ManifestRow> readManifest(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
-    throw badInput(path, errno == ENOENT ? "no such file" : std::string("cannot read: ") + std::strerror(errno));
+    throw badInput(path,
+                   errno == ENOENT ? "no such file" : std::string("cannot read: ") + std::strerror(errno));
   if (S_ISDIR(st.st_mode)) throw badInput(path, "is a directory, not a manifest");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw badInput(path, std::string("cannot read: ") + std::strerror(errno));
@@ -379,40 +377,40 @@ std::vector<ManifestRow> readManifest(const std::string &path) {
 
   std::vector<ManifestRow> rows;
   for (size_t i = 0; i < records.size(); ++i) {
-    const CsvRecord &r = records[i];
+    const CsvRecord& r = records[i];
     std::string name = r.fields[0];
     std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
     if (i == 0 && name == "measurement") continue;  // header
     if (!isMeasurement(name))
-      throw usageError(fmt("%s:%d: unknown measurement '%s' (align, attack-release or "
-                           "transient-snr)",
-                           path.c_str(), r.line, r.fields[0].c_str()));
+      throw usageError(
+          fmt("%s:%d: unknown measurement '%s' (align, attack-release or "
+              "transient-snr)",
+              path.c_str(), r.line, r.fields[0].c_str()));
     const size_t want = fileCount(name);
     std::vector<std::string> files(r.fields.begin() + 1, r.fields.end());
     while (files.size() > want && files.back().empty()) files.pop_back();
     if (files.size() != want ||
-        std::any_of(files.begin(), files.end(), [](const std::string &f) { return f.empty(); }))
-      throw usageError(fmt("%s:%d: %s takes %zu files, the row gives %zu", path.c_str(), r.line,
-                           name.c_str(), want,
-                           size_t(std::count_if(files.begin(), files.end(),
-                                                [](const std::string &f) { return !f.empty(); }))));
+        std::any_of(files.begin(), files.end(), [](const std::string& f) { return f.empty(); }))
+      throw usageError(fmt("%s:%d: %s takes %zu files, the row gives %zu", path.c_str(), r.line, name.c_str(),
+                           want, size_t(std::count_if(files.begin(), files.end(), [](const std::string& f) {
+                             return !f.empty();
+                           }))));
     rows.push_back(ManifestRow{int(rows.size()) + 1, r.line, name, files});
   }
   return rows;
 }
 
-int runBatch(const BatchOptions &o) {
+int runBatch(const BatchOptions& o) {
   const std::vector<ManifestRow> rows = readManifest(o.manifest);
   const std::filesystem::path base = std::filesystem::path(o.manifest).parent_path();
   Results results;
   openResults(o, rows, results);
 
-  std::vector<const ManifestRow *> todo;
-  for (const ManifestRow &r : rows)
+  std::vector<const ManifestRow*> todo;
+  for (const ManifestRow& r : rows)
     if (results.done.count(r.row) == 0) todo.push_back(&r);
 
-  const std::size_t budget =
-      o.memoryBudget > 0 ? o.memoryBudget : availableBytes().value_or(SIZE_MAX);
+  const std::size_t budget = o.memoryBudget > 0 ? o.memoryBudget : availableBytes().value_or(SIZE_MAX);
   Admission admission(budget);
   std::mutex outputLock;  // guards the results file and everything below it
   std::atomic<size_t> next{0};
@@ -422,15 +420,15 @@ int runBatch(const BatchOptions &o) {
   std::exception_ptr unexpected;
   Progress progress(rows.size(), rows.size() - todo.size());
 
-  auto runRow = [&](const ManifestRow &row) {
+  auto runRow = [&](const ManifestRow& row) {
     Job job;
     job.measurement = row.measurement;
     job.channel = o.channel;
-    for (const std::string &f : row.files) job.files.push_back(resolve(f, base));
+    for (const std::string& f : row.files) job.files.push_back(resolve(f, base));
 
     Json line{{"row", row.row}, {"measurement", row.measurement}, {"files", row.files}};
     ExitCode code;
-    auto fail = [&](ExitCode c, const std::string &why) {
+    auto fail = [&](ExitCode c, const std::string& why) {
       code = c;
       line["status"] = "error";
       line["exit_code"] = int(c);
@@ -450,11 +448,11 @@ int runBatch(const BatchOptions &o) {
         line["status"] = code == kExitOk ? "ok" : "flagged";
         line["exit_code"] = int(code);
         line["result"] = std::move(out.json);
-      } catch (const Failure &f) {
+      } catch (const Failure& f) {
         fail(f.code(), f.what());
-      } catch (const std::bad_alloc &) {
+      } catch (const std::bad_alloc&) {
         fail(kExitBadInput, "out of memory");
-      } catch (const std::exception &e) {
+      } catch (const std::exception& e) {
         fail(kExitBadInput, std::string("internal error: ") + e.what());
       } catch (...) {
         fail(kExitBadInput, "internal error");
@@ -500,28 +498,31 @@ int runBatch(const BatchOptions &o) {
     // No more threads to be had: the ones started and this one do the work.
   }
   worker();
-  for (std::thread &t : pool) t.join();
+  for (std::thread& t : pool) t.join();
   progress.close();
   if (unexpected) std::rethrow_exception(unexpected);
 
   const size_t measured = codes.size() - results.done.size();
   if (writeError != 0)
-    throw Failure(kExitOutput,
-                  fmt("%s: cannot write: %s; stopped with %zu of %zu rows written, the others "
-                      "not measured (continue with --resume once it can be written)",
-                      o.output.empty() ? "standard output" : o.output.c_str(),
-                      std::strerror(writeError), codes.size(), rows.size()));
+    throw Failure(kExitOutput, fmt("%s: cannot write: %s; stopped with %zu of %zu rows written, the others "
+                                   "not measured (continue with --resume once it can be written)",
+                                   o.output.empty() ? "standard output" : o.output.c_str(),
+                                   std::strerror(writeError), codes.size(), rows.size()));
 
   size_t ok = 0, flagged = 0, failed = 0;
-  for (const auto &[row, code] : codes) {
+  for (const auto& [row, code] : codes) {
     (void)row;
-    if (code == kExitOk) ++ok;
-    else if (code == kExitFlagged) ++flagged;
-    else ++failed;
+    if (code == kExitOk)
+      ++ok;
+    else if (code == kExitFlagged)
+      ++flagged;
+    else
+      ++failed;
   }
-  std::cerr << fmt("batch: %zu rows (%zu run now, %zu done before): %zu ok, %zu flagged, "
-                   "%zu failed\n",
-                   rows.size(), measured, results.done.size(), ok, flagged, failed);
+  std::cerr << fmt(
+      "batch: %zu rows (%zu run now, %zu done before): %zu ok, %zu flagged, "
+      "%zu failed\n",
+      rows.size(), measured, results.done.size(), ok, flagged, failed);
   if (failed > 0) return kExitBadInput;
   if (flagged > 0) return kExitFlagged;
   return kExitOk;

@@ -33,7 +33,7 @@ struct ManifestRow {
 // starting with '#' skipped; fields may be double-quoted ("" for a quote).
 // Throws Failure (usage) naming the file and line of a malformed row, or
 // (bad input) when the manifest cannot be read.
-std::vector<ManifestRow> readManifest(const std::string &path);
+std::vector<ManifestRow> readManifest(const std::string& path);
 
 // Runs the rows not yet in the output (all of them unless resuming) and
 // returns the exit code: kExitBadInput if any row failed, else kExitFlagged
@@ -45,6 +45,6 @@ std::vector<ManifestRow> readManifest(const std::string &path);
 // batch's (a line that is not one of its result lines) is refused
 // (Failure, bad input) untouched; only a torn last line that begins as a
 // result line is cut.
-int runBatch(const BatchOptions &options);
+int runBatch(const BatchOptions& options);
 
 }  // namespace audiomeas::cli

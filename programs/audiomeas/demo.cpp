@@ -31,12 +31,12 @@ constexpr double kSettleTolerance = 0.2 + 1e-9;
 // frame, a wrong noise correction, a 10-vs-20 log slip).
 constexpr double kLevelTolerance = 0.1;
 
-const char *yesNo(bool b) { return b ? "yes" : "no"; }
+const char* yesNo(bool b) { return b ? "yes" : "no"; }
 
 std::string settleText(double s) { return s > 0.0 ? fmt("%.1f s", s) : std::string("none"); }
 
-double residualDb(const std::vector<double> &aligned, const std::vector<double> &reference,
-                  double gain, size_t from, size_t to) {
+double residualDb(const std::vector<double>& aligned, const std::vector<double>& reference, double gain,
+                  size_t from, size_t to) {
   double err = 0.0, ref = 0.0;
   for (size_t i = from; i < to; ++i) {
     const double d = aligned[i] - gain * reference[i];
@@ -46,7 +46,7 @@ double residualDb(const std::vector<double> &aligned, const std::vector<double> 
   return 10.0 * std::log10(err / ref);
 }
 
-void writeSignal(const std::filesystem::path &dir, const char *name, const std::vector<double> &x,
+void writeSignal(const std::filesystem::path& dir, const char* name, const std::vector<double>& x,
                  double toUnit) {
   std::vector<double> unit(x.size());
   for (size_t i = 0; i < x.size(); ++i) unit[i] = x[i] * toUnit;
@@ -55,7 +55,7 @@ void writeSignal(const std::filesystem::path &dir, const char *name, const std::
 
 }  // namespace
 
-int runDemo(bool json, const std::string &signalsDir) {
+int runDemo(bool json, const std::string& signalsDir) {
   const AlignCase al = makeAlignCase();
   const AttackReleaseCase ar = makeAttackReleaseCase();
   const TransientCase tr = makeTransientCase();
@@ -79,8 +79,7 @@ int runDemo(bool json, const std::string &signalsDir) {
                 "attack-release,attack_release_reference.wav,attack_release_recording.wav,\n"
                 "transient-snr,transient_presence.wav,transient_activity.wav,"
                 "transient_measured.wav\n";
-    if (!manifest.flush())
-      throw Failure(kExitOutput, (dir / "manifest.csv").string() + ": cannot write");
+    if (!manifest.flush()) throw Failure(kExitOutput, (dir / "manifest.csv").string() + ": cannot write");
   }
 
   struct {
@@ -98,7 +97,7 @@ int runDemo(bool json, const std::string &signalsDir) {
                                      al.reference.size() - size_t(al.delaySamples));
   const bool alignOk = a.fineLag == double(al.fineLag) && !a.failed;
 
-  const auto settle = [](const Json &v) { return v.is_number() ? v.get<double>() : 0.0; };
+  const auto settle = [](const Json& v) { return v.is_number() ? v.get<double>() : 0.0; };
   const Json er = attackRelease(ar.reference, ar.recording, kRate).report;
   const struct {
     double riseSettleTime, fallSettleTime;
@@ -121,71 +120,84 @@ int runDemo(bool json, const std::string &signalsDir) {
   const bool allOk = alignOk && arOk && trOk;
 
   if (json) {
-    Json out{
-        {"align",
-         {{"measured", {{"fine_lag_samples", a.fineLag}, {"alignment_failed", a.failed},
-                        {"residual_db", residual}}},
-          {"truth", {{"fine_lag_samples", al.fineLag}, {"alignment_failed", false},
-                     {"delay_samples", al.delaySamples}, {"coarse_shift_samples", al.coarseShift}}},
-          {"agrees", alignOk}}},
-        {"attack_release",
-         {{"measured", {{"release_settle_time_s", e.riseSettleTime},
-                        {"attack_settle_time_s", e.fallSettleTime}, {"alignment_failed", e.failed}}},
-          {"truth", {{"release_settle_time_s", ar.riseSettleTime},
-                     {"attack_settle_time_s", ar.fallSettleTime}, {"alignment_failed", false},
-                     {"delay_samples", ar.delaySamples}, {"attack_s", ar.attackSeconds},
-                     {"release_s", ar.releaseSeconds}}},
-          {"tolerance_s", 0.2},
-          {"agrees", arOk}}},
-        {"transient_snr",
-         {{"measured", {{"active_level_db", t.activeLevel},
-                        {"level_difference_db", t.levelDifference}, {"warning", t.warning}}},
-          {"truth", {{"active_level_db", tr.activeLevel},
-                     {"level_difference_db", tr.levelDifference}, {"warning", false}}},
-          {"tolerance_db", kLevelTolerance},
-          {"agrees", trOk}}},
-        {"signals_dir", signalsDir.empty() ? Json() : Json(signalsDir)},
-        {"all_agree", allOk}};
+    Json out{{"align",
+              {{"measured",
+                {{"fine_lag_samples", a.fineLag}, {"alignment_failed", a.failed}, {"residual_db", residual}}},
+               {"truth",
+                {{"fine_lag_samples", al.fineLag},
+                 {"alignment_failed", false},
+                 {"delay_samples", al.delaySamples},
+                 {"coarse_shift_samples", al.coarseShift}}},
+               {"agrees", alignOk}}},
+             {"attack_release",
+              {{"measured",
+                {{"release_settle_time_s", e.riseSettleTime},
+                 {"attack_settle_time_s", e.fallSettleTime},
+                 {"alignment_failed", e.failed}}},
+               {"truth",
+                {{"release_settle_time_s", ar.riseSettleTime},
+                 {"attack_settle_time_s", ar.fallSettleTime},
+                 {"alignment_failed", false},
+                 {"delay_samples", ar.delaySamples},
+                 {"attack_s", ar.attackSeconds},
+                 {"release_s", ar.releaseSeconds}}},
+               {"tolerance_s", 0.2},
+               {"agrees", arOk}}},
+             {"transient_snr",
+              {{"measured",
+                {{"active_level_db", t.activeLevel},
+                 {"level_difference_db", t.levelDifference},
+                 {"warning", t.warning}}},
+               {"truth",
+                {{"active_level_db", tr.activeLevel},
+                 {"level_difference_db", tr.levelDifference},
+                 {"warning", false}}},
+               {"tolerance_db", kLevelTolerance},
+               {"agrees", trOk}}},
+             {"signals_dir", signalsDir.empty() ? Json() : Json(signalsDir)},
+             {"all_agree", allOk}};
     std::cout << out.dump(2) << "\n";
     return allOk ? kExitOk : kExitFlagged;
   }
 
-  auto row = [](const char *what, const std::string &measured, const std::string &truth) {
+  auto row = [](const char* what, const std::string& measured, const std::string& truth) {
     return fmt("  %-22s %-16s %s\n", what, measured.c_str(), truth.c_str());
   };
   const std::string header = row("", "measured", "truth");
   std::string s;
   s += "audiomeas demo: three measurements on built-in signals, each beside its known truth\n\n";
-  s += fmt("align (synkro): 3 s at %d Hz, noise from sample %lld; the recording is the reference\n"
-           "at %.0f dB, %lld samples later, over background noise at %.0f dB\n",
-           kRate, al.onsetSample, al.gainDb, al.delaySamples, al.backgroundDb);
+  s +=
+      fmt("align (synkro): 3 s at %d Hz, noise from sample %lld; the recording is the reference\n"
+          "at %.0f dB, %lld samples later, over background noise at %.0f dB\n",
+          kRate, al.onsetSample, al.gainDb, al.delaySamples, al.backgroundDb);
   s += header;
   s += row("fine lag", fmt("%.0f samples", a.fineLag),
-           fmt("%lld samples (delay %lld: the coarse stage moves %lld)", al.fineLag,
-               al.delaySamples, -al.coarseShift));
+           fmt("%lld samples (delay %lld: the coarse stage moves %lld)", al.fineLag, al.delaySamples,
+               -al.coarseShift));
   s += row("alignment failed", yesNo(a.failed), "no");
   s += fmt("  aligned recording less the reference at %.0f dB: %.1f dB\n", al.gainDb, residual);
   s += fmt("  -> %s\n\n", alignOk ? "agrees" : "DISAGREES");
 
-  s += fmt("attack-release (envelo): 115.5 s of noise at %.0f dB re 32767, %.0f dB from %.0f s to\n"
-           "%.0f s, through a compressor (threshold %.0f dB, ratio %.0f:1, attack %.1f s, release\n"
-           "%.1f s), recorded %lld samples late. Truth: the settle times of the compressor's output\n"
-           "itself, before the delay (tolerance: one 0.2 s step)\n",
-           ar.quietDb, ar.loudDb, ar.stepUpSeconds, ar.stepDownSeconds, ar.thresholdDb, ar.ratio,
-           ar.attackSeconds, ar.releaseSeconds, ar.delaySamples);
+  s +=
+      fmt("attack-release (envelo): 115.5 s of noise at %.0f dB re 32767, %.0f dB from %.0f s to\n"
+          "%.0f s, through a compressor (threshold %.0f dB, ratio %.0f:1, attack %.1f s, release\n"
+          "%.1f s), recorded %lld samples late. Truth: the settle times of the compressor's output\n"
+          "itself, before the delay (tolerance: one 0.2 s step)\n",
+          ar.quietDb, ar.loudDb, ar.stepUpSeconds, ar.stepDownSeconds, ar.thresholdDb, ar.ratio,
+          ar.attackSeconds, ar.releaseSeconds, ar.delaySamples);
   s += header;
   s += row("attack settle", settleText(e.fallSettleTime), settleText(ar.fallSettleTime));
   s += row("release settle", settleText(e.riseSettleTime), settleText(ar.riseSettleTime));
   s += row("alignment failed", yesNo(e.failed), "no");
   s += fmt("  -> %s\n\n", arOk ? "agrees" : "DISAGREES");
 
-  s += fmt("transient-snr (burstra): 3 s; background noise at -40 dB re 32767, a burst at -25 dB\n"
-           "from %.1f s to %.1f s; presence steady at -30 dB (tolerance %.1f dB)\n",
-           tr.burstStartSeconds, tr.burstEndSeconds, kLevelTolerance);
+  s +=
+      fmt("transient-snr (burstra): 3 s; background noise at -40 dB re 32767, a burst at -25 dB\n"
+          "from %.1f s to %.1f s; presence steady at -30 dB (tolerance %.1f dB)\n",
+          tr.burstStartSeconds, tr.burstEndSeconds, kLevelTolerance);
   s += header;
   s += row("active level", fmt("%.2f dB", t.activeLevel), fmt("%.2f dB", tr.activeLevel));
-  s += row("level difference", fmt("%.2f dB", t.levelDifference),
-           fmt("%.2f dB", tr.levelDifference));
+  s += row("level difference", fmt("%.2f dB", t.levelDifference), fmt("%.2f dB", tr.levelDifference));
   s += row("warning", yesNo(t.warning), "no");
   s += fmt("  -> %s\n\n", trOk ? "agrees" : "DISAGREES");
 

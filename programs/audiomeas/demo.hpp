@@ -10,6 +10,6 @@ namespace audiomeas::cli {
 // signalsDir is not empty, saves the signals there as 16-bit WAV files with
 // a batch manifest. Returns kExitOk when every result agrees with its truth,
 // kExitFlagged otherwise.
-int runDemo(bool json, const std::string &signalsDir);
+int runDemo(bool json, const std::string& signalsDir);
 
 }  // namespace audiomeas::cli

@@ -69,7 +69,7 @@ AttackReleaseCase makeAttackReleaseCase() {
   stimulus.stepDb = c.loudDb - c.quietDb;
   stimulus.seed = 0x5EED0003;
   c.reference = host::attackReleaseStimulus(stimulus);
-  for (double &v : c.reference) v *= 32768.0;  // on the 16-bit grid: integers
+  for (double& v : c.reference) v *= 32768.0;  // on the 16-bit grid: integers
 
   host::CompressorModel device;
   device.thresholdDb = c.thresholdDb;
@@ -78,7 +78,7 @@ AttackReleaseCase makeAttackReleaseCase() {
   device.releaseSeconds = c.releaseSeconds;
   device.fullScale = kFullScale16;
   c.deviceOutput = host::compress(c.reference, kRate, device);
-  for (double &v : c.deviceOutput) v = round16(v);
+  for (double& v : c.deviceOutput) v = round16(v);
 
   c.recording.assign(c.reference.size() + c.delaySamples, 0.0);
   std::copy(c.deviceOutput.begin(), c.deviceOutput.end(), c.recording.begin() + c.delaySamples);
@@ -89,7 +89,7 @@ AttackReleaseCase makeAttackReleaseCase() {
   return c;
 }
 
-SettleTimes settleTimes(const std::vector<double> &aligned) {
+SettleTimes settleTimes(const std::vector<double>& aligned) {
   constexpr long long kWindow = 120000;  // 2.5 s
   constexpr long long kHop = 9600;       // 0.2 s
   constexpr int kSteady = 51;
@@ -97,7 +97,7 @@ SettleTimes settleTimes(const std::vector<double> &aligned) {
     if (static_cast<long long>(aligned.size()) < first + kHop * (windows - 1) + kWindow) return 0.0;
     std::vector<double> track(windows);
     for (int i = 0; i < windows; ++i) {
-      const double *x = aligned.data() + first + kHop * i;
+      const double* x = aligned.data() + first + kHop * i;
       double squares = 0.0;
       for (long long k = 0; k < kWindow; ++k) squares += x[k] * x[k];
       const double v = std::log10((std::sqrt(squares / double(kWindow)) + 1e-6) / kFullScale16);
@@ -113,8 +113,7 @@ SettleTimes settleTimes(const std::vector<double> &aligned) {
     const double mean = sum / kSteady;
     const double edge = falling ? mean + (hi - lo) : mean - (hi - lo);
     for (int j = 0; j + 1 < windows; ++j) {
-      bool steady = falling ? track[j] < edge && track[j + 1] < edge
-                            : track[j] > edge && track[j + 1] > edge;
+      bool steady = falling ? track[j] < edge && track[j + 1] < edge : track[j] > edge && track[j + 1] > edge;
       if (steady) return (j + 1) * 0.2;
     }
     return 0.0;

@@ -36,7 +36,7 @@ AlignCase makeAlignCase();
 // falls); recorded delaySamples late. 16-bit scale, integer samples.
 struct AttackReleaseCase {
   std::vector<double> reference, recording;
-  std::vector<double> deviceOutput;  // the recording without its delay
+  std::vector<double> deviceOutput;    // the recording without its delay
   double quietDb = 0.0, loudDb = 0.0;  // dBFS RMS (full scale: 16-bit value 32768)
   double stepUpSeconds = 0.0, stepDownSeconds = 0.0;
   double thresholdDb = 0.0;  // re 32767
@@ -55,7 +55,7 @@ AttackReleaseCase makeAttackReleaseCase();
 struct SettleTimes {
   double rise = 0.0, fall = 0.0;
 };
-SettleTimes settleTimes(const std::vector<double> &aligned);
+SettleTimes settleTimes(const std::vector<double>& aligned);
 
 // transient-snr: a steady presence signal; an activity signal that is on
 // from 20 ms before the burst to its end; a measured signal with background

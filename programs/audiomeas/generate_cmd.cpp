@@ -17,14 +17,14 @@ using namespace audiomeas::host;
 
 namespace {
 
-const char *kAttackReleaseHelp =
+const char* kAttackReleaseHelp =
     "write the attack/release test signal: 115.5 s of noise at 48 kHz, stepping up by the "
     "step at 40 s and back down at 65 s; play it through the device, record the output and "
     "measure with `audiomeas attack-release OUT RECORDING`";
 
 }  // namespace
 
-GenerateCommand::GenerateCommand(CLI::App &app) {
+GenerateCommand::GenerateCommand(CLI::App& app) {
   const StimulusOptions defaults;
   levelDb_ = defaults.baseLevelDb;
   stepDb_ = defaults.stepDb;
@@ -35,11 +35,9 @@ GenerateCommand::GenerateCommand(CLI::App &app) {
   command_->require_subcommand(1);
 
   attackRelease_ = command_->add_subcommand("attack-release", kAttackReleaseHelp);
-  attackRelease_->add_option("OUT", output_, "output file (format from the extension)")
-      ->required();
+  attackRelease_->add_option("OUT", output_, "output file (format from the extension)")->required();
   attackRelease_->add_option("--level", levelDb_, "base level, dBFS RMS")->capture_default_str();
-  attackRelease_->add_option("--step", stepDb_, "level step from 40 s to 65 s, dB")
-      ->capture_default_str();
+  attackRelease_->add_option("--step", stepDb_, "level step from 40 s to 65 s, dB")->capture_default_str();
   attackRelease_->add_option("--colour,--color", colour_, "noise colour")
       ->check(CLI::IsMember({"white", "pink"}))
       ->capture_default_str();
@@ -52,8 +50,7 @@ GenerateCommand::GenerateCommand(CLI::App &app) {
       "transient-snr",
       "write presence.wav, activity.wav and measured.wav into OUTDIR: a worked example for "
       "transient-snr (a 1.5 s burst of speech-like noise over a noise floor)");
-  transientSnr_->add_option("OUTDIR", output_, "folder for the three files (made if missing)")
-      ->required();
+  transientSnr_->add_option("OUTDIR", output_, "folder for the three files (made if missing)")->required();
   transientSnr_->add_option("--seed", seed_, "noise seed")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
@@ -69,13 +66,12 @@ int GenerateCommand::run() const {
     const std::vector<double> x = attackReleaseStimulus(o);
     const int subtype = asFloat_ ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
     writeAudio(output_, x, kStimulusRate, outputFormat(output_, SF_FORMAT_WAV | subtype));
-    std::cout << fmt("%s: %.1f s of %s noise at %d Hz, %.1f dBFS RMS, %.1f dBFS from %.0f s to "
-                     "%.0f s; peak %.1f dBFS\n",
-                     output_.c_str(), double(x.size()) / kStimulusRate, colourName(o.colour),
-                     kStimulusRate, o.baseLevelDb, o.baseLevelDb + o.stepDb,
-                     double(kStepUpSample) / kStimulusRate,
-                     double(kStepDownSample) / kStimulusRate,
-                     describeStimulus(o, x)["peak_dbfs"].get<double>());
+    std::cout << fmt(
+        "%s: %.1f s of %s noise at %d Hz, %.1f dBFS RMS, %.1f dBFS from %.0f s to "
+        "%.0f s; peak %.1f dBFS\n",
+        output_.c_str(), double(x.size()) / kStimulusRate, colourName(o.colour), kStimulusRate, o.baseLevelDb,
+        o.baseLevelDb + o.stepDb, double(kStepUpSample) / kStimulusRate,
+        double(kStepDownSample) / kStimulusRate, describeStimulus(o, x)["peak_dbfs"].get<double>());
     return kExitOk;
   }
   const TransientExample e = transientSnrExample(seed_);
@@ -87,11 +83,12 @@ int GenerateCommand::run() const {
   writeAudio((dir / "presence.wav").string(), e.presence, kStimulusRate, format);
   writeAudio((dir / "activity.wav").string(), e.activity, kStimulusRate, format);
   writeAudio((dir / "measured.wav").string(), e.measured, kStimulusRate, format);
-  std::cout << fmt("%s: presence.wav (a pilot at %.0f dBFS throughout), activity.wav (a marker "
-                   "at %.0f dBFS from %.0f ms before the burst to its end), measured.wav (a "
-                   "burst at %.0f dBFS from %.1f s to %.1f s over a %.0f dBFS floor)\n",
-                   output_.c_str(), e.pilotDb, e.markerDb, e.markerLeadSeconds * 1000.0,
-                   e.burstDb, e.burstStartSeconds, e.burstEndSeconds, e.floorDb);
+  std::cout << fmt(
+      "%s: presence.wav (a pilot at %.0f dBFS throughout), activity.wav (a marker "
+      "at %.0f dBFS from %.0f ms before the burst to its end), measured.wav (a "
+      "burst at %.0f dBFS from %.1f s to %.1f s over a %.0f dBFS floor)\n",
+      output_.c_str(), e.pilotDb, e.markerDb, e.markerLeadSeconds * 1000.0, e.burstDb, e.burstStartSeconds,
+      e.burstEndSeconds, e.floorDb);
   return kExitOk;
 }
 

@@ -11,15 +11,15 @@ namespace audiomeas::cli {
 class GenerateCommand {
  public:
   // Adds `generate attack-release` and `generate transient-snr` to app.
-  explicit GenerateCommand(CLI::App &app);
+  explicit GenerateCommand(CLI::App& app);
   bool chosen() const { return command_->parsed(); }
   // Writes the chosen signal; throws Failure (usage, output). Returns the exit code.
   int run() const;
 
  private:
-  CLI::App *command_ = nullptr;
-  CLI::App *attackRelease_ = nullptr;
-  CLI::App *transientSnr_ = nullptr;
+  CLI::App* command_ = nullptr;
+  CLI::App* attackRelease_ = nullptr;
+  CLI::App* transientSnr_ = nullptr;
   std::string output_;
   double levelDb_ = 0.0, stepDb_ = 0.0;
   std::string colour_;

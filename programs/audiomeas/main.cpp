@@ -1,7 +1,7 @@
 // audiomeas: command-line host of the synkro, envelo and burstra libraries.
-#include <CLI/CLI.hpp>
 #include <fcntl.h>
 #include <unistd.h>
+#include <CLI/CLI.hpp>
 
 #include <atomic>
 #include <chrono>
@@ -31,7 +31,7 @@ namespace {
 using namespace audiomeas::cli;
 using namespace audiomeas::host;
 
-constexpr const char *kFooter = R"(
+constexpr const char* kFooter = R"(
 Sample scales handed to the libraries:
   align            full scale 1.0
   attack-release,  16-bit scale, levels relative to 32767: a 16-bit file gives its
@@ -58,10 +58,11 @@ struct MeasureArgs {
   Options options;
 };
 
-void addCommon(CLI::App *sub, MeasureArgs &a) {
+void addCommon(CLI::App* sub, MeasureArgs& a) {
   sub->add_flag("--json", a.json, "print one JSON object on standard output");
-  sub->add_option("--channel", a.channel,
-                  "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
+  sub->add_option(
+         "--channel", a.channel,
+         "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
       ->check(CLI::PositiveNumber);
   sub->add_flag("--details", a.options.details,
                 "with --json: add the arrays behind the result (tracks, frames, correlation)");
@@ -80,9 +81,7 @@ void occupyStandardDescriptors() {
   }
 }
 
-Failure stdoutFailure() {
-  return Failure(kExitOutput, "standard output: cannot write; the result is lost");
-}
+Failure stdoutFailure() { return Failure(kExitOutput, "standard output: cannot write; the result is lost"); }
 
 // Everything printed on standard output reached it, or exit 4.
 void requireStdoutWritten() {
@@ -100,7 +99,7 @@ class Progress {
     if (::isatty(STDERR_FILENO) != 1) return;
     try {
       ticker_ = std::thread([this] { run(); });
-    } catch (const std::system_error &) {
+    } catch (const std::system_error&) {
       return;  // no thread to be had: the measurement runs without a display
     }
     active().store(this);
@@ -118,16 +117,16 @@ class Progress {
     ticker_.join();
     if (drawn_) std::fprintf(stderr, "\r\033[K");
   }
-  Progress(const Progress &) = delete;
-  Progress &operator=(const Progress &) = delete;
+  Progress(const Progress&) = delete;
+  Progress& operator=(const Progress&) = delete;
 
  private:
-  static std::atomic<Progress *> &active() {
-    static std::atomic<Progress *> p{nullptr};
+  static std::atomic<Progress*>& active() {
+    static std::atomic<Progress*> p{nullptr};
     return p;
   }
-  static void onFile(const char *what, const std::string &path) {
-    Progress *p = active().load();
+  static void onFile(const char* what, const std::string& path) {
+    Progress* p = active().load();
     if (p == nullptr) return;
     std::lock_guard<std::mutex> lock(p->mutex_);
     const std::string w = what;
@@ -158,45 +157,44 @@ class Progress {
 // The memory the job will take, from the files' headers; refuses (exit 3)
 // a job that needs more than the machine has available. A file whose
 // header cannot be read is left to the measurement, which says why.
-std::size_t checkMemory(const Job &job, double *seconds) {
+std::size_t checkMemory(const Job& job, double* seconds) {
   std::vector<long long> lengths;
   int rate = 0;
   try {
-    for (const std::string &f : job.files) {
+    for (const std::string& f : job.files) {
       const AudioInfo info = probeAudio(f);
       if (rate == 0) rate = info.sampleRate;
       lengths.push_back(info.frames);
     }
-  } catch (const Failure &) {
+  } catch (const Failure&) {
     return 0;
   }
   *seconds = rate > 0 ? double(lengths.front()) / rate : 0.0;
-  const std::size_t estimate = estimatePeakBytes(
-      job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
+  const std::size_t estimate =
+      estimatePeakBytes(job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
   const std::optional<std::size_t> available = availableBytes();
   if (available && estimate > *available) {
     std::string inputs;
     for (size_t i = 0; i < lengths.size(); ++i)
-      inputs += (i == 0 ? "" : ", ") + job.files[i] +
-                fmt(" (%.1f s)", rate > 0 ? double(lengths[i]) / rate : 0.0);
-    throw Failure(kExitBadInput,
-                  fmt("%s needs about %s of memory for %s, more than the %s available; ",
-                      job.measurement.c_str(), describeBytes(estimate).c_str(), inputs.c_str(),
-                      describeBytes(*available).c_str()) +
-                      (job.measurement == "align"
-                           ? "align on the first part with --window SECONDS, or use a machine "
-                             "with more memory"
-                           : "use shorter recordings or a machine with more memory"));
+      inputs +=
+          (i == 0 ? "" : ", ") + job.files[i] + fmt(" (%.1f s)", rate > 0 ? double(lengths[i]) / rate : 0.0);
+    throw Failure(
+        kExitBadInput,
+        fmt("%s needs about %s of memory for %s, more than the %s available; ", job.measurement.c_str(),
+            describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(*available).c_str()) +
+            (job.measurement == "align" ? "align on the first part with --window SECONDS, or use a machine "
+                                          "with more memory"
+                                        : "use shorter recordings or a machine with more memory"));
   }
   return estimate;
 }
 
-std::string doing(const std::string &measurement, double seconds) {
+std::string doing(const std::string& measurement, double seconds) {
   if (measurement == "align") return fmt("aligning %.1f s", seconds);
   return fmt("measuring %s over %.1f s", measurement.c_str(), seconds);
 }
 
-int measure(const std::string &name, const MeasureArgs &a) {
+int measure(const std::string& name, const MeasureArgs& a) {
   // Nothing could be reported: refuse before any work.
   if (stdoutWasClosed) throw stdoutFailure();
   Job job;
@@ -223,24 +221,26 @@ int measure(const std::string &name, const MeasureArgs &a) {
   return o.code;
 }
 
-int run(int argc, char **argv) {
-  CLI::App app{"audiomeas: audio measurements through the synkro, envelo and burstra "
-               "libraries"};
+int run(int argc, char** argv) {
+  CLI::App app{
+      "audiomeas: audio measurements through the synkro, envelo and burstra "
+      "libraries"};
   app.set_version_flag("--version", AUDIOMEAS_VERSION);
   app.require_subcommand(1);
   app.footer(kFooter);
 
   MeasureArgs align, attack, transient;
   std::string ref, rec;
-  auto *alignCmd = app.add_subcommand(
+  auto* alignCmd = app.add_subcommand(
       "align", "match RECORDING to REFERENCE (synkro): fine lag in samples and ms, verdict");
   alignCmd->add_option("REFERENCE", ref, "reference signal (audio file)")->required();
   alignCmd->add_option("RECORDING", rec, "recording to match (audio file)")->required();
   alignCmd->add_option("-o,--output", align.output,
                        "write the aligned recording here (format from the extension)");
-  alignCmd->add_option("--window", align.options.windowSeconds,
-                       "find the delay on the first SECONDS of both files and apply it to the "
-                       "whole recording (memory grows with the window; assumes a constant delay)")
+  alignCmd
+      ->add_option("--window", align.options.windowSeconds,
+                   "find the delay on the first SECONDS of both files and apply it to the "
+                   "whole recording (memory grows with the window; assumes a constant delay)")
       ->check(CLI::PositiveNumber);
   alignCmd->add_flag("--library-output", align.options.libraryOutput,
                      "write synkro_2's own aligned array (which can lose samples that the "
@@ -248,42 +248,46 @@ int run(int argc, char **argv) {
   addCommon(alignCmd, align);
 
   std::string arRef, arRec;
-  auto *arCmd = app.add_subcommand(
-      "attack-release",
-      "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, "
-      "16-bit scale");
-  arCmd->add_option("REFERENCE", arRef, "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)")
+  auto* arCmd =
+      app.add_subcommand("attack-release",
+                         "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, "
+                         "16-bit scale");
+  arCmd
+      ->add_option("REFERENCE", arRef,
+                   "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)")
       ->required();
-  arCmd->add_option("RECORDING", arRec, "its recording through the device, covering the test signal after its delay")
+  arCmd
+      ->add_option("RECORDING", arRec,
+                   "its recording through the device, covering the test signal after its delay")
       ->required();
-  arCmd->add_option("--pad", attack.options.padSamples,
-                    "zeros put before the recording, so that a device without latency can be "
-                    "measured; the delay is reported net of them")
+  arCmd
+      ->add_option("--pad", attack.options.padSamples,
+                   "zeros put before the recording, so that a device without latency can be "
+                   "measured; the delay is reported net of them")
       ->check(CLI::Range(std::int64_t(0), std::int64_t(240000)))
       ->capture_default_str();
   addCommon(arCmd, attack);
 
   std::string presence, activity, measured;
-  auto *trCmd = app.add_subcommand(
+  auto* trCmd = app.add_subcommand(
       "transient-snr",
       "noise-corrected level of the active part and level difference (burstra), 16-bit scale");
-  trCmd->add_option("PRESENCE", presence, "presence signal (its length sets the 5 ms frames)")
-      ->required();
+  trCmd->add_option("PRESENCE", presence, "presence signal (its length sets the 5 ms frames)")->required();
   trCmd->add_option("ACTIVITY", activity, "activity signal (active above -30 dB)")->required();
   trCmd->add_option("MEASURED", measured, "the signal whose levels are reported")->required();
   addCommon(trCmd, transient);
 
   bool demoJson = false;
   std::string signalsDir;
-  auto *demoCmd = app.add_subcommand(
-      "demo", "run the three measurements on built-in signals beside their known truth");
+  auto* demoCmd =
+      app.add_subcommand("demo", "run the three measurements on built-in signals beside their known truth");
   demoCmd->add_flag("--json", demoJson, "print one JSON object on standard output");
   demoCmd->add_option("--write-signals", signalsDir,
                       "save the signals in DIR as 16-bit WAV files, with a batch manifest");
 
   BatchOptions batch;
   batch.workers = int(std::max(1u, std::thread::hardware_concurrency()));
-  auto *batchCmd = app.add_subcommand(
+  auto* batchCmd = app.add_subcommand(
       "batch",
       "one measurement per row of a CSV manifest (measurement,file1,file2[,file3]), one JSON "
       "line per row as it finishes");
@@ -292,8 +296,7 @@ int run(int argc, char **argv) {
   batchCmd->add_option("-j,--jobs", batch.workers, "workers (attack-release rows run one at a time)")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
-  batchCmd->add_option("-o,--output", batch.output,
-                       "append JSON lines here (default: standard output)");
+  batchCmd->add_option("-o,--output", batch.output, "append JSON lines here (default: standard output)");
   batchCmd->add_flag("--resume", batch.resume, "skip the rows the output file already holds");
   batchCmd->add_option("--channel", batch.channel, "channel K (1-based) of multi-channel files")
       ->check(CLI::PositiveNumber);
@@ -306,7 +309,7 @@ int run(int argc, char **argv) {
 
   try {
     app.parse(argc, argv);
-  } catch (const CLI::ParseError &e) {
+  } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e);  // --help, --version
     std::cerr << "audiomeas: " << e.what() << " (see audiomeas --help)\n";
     return kExitUsage;
@@ -348,17 +351,17 @@ int run(int argc, char **argv) {
 }  // namespace
 
 // Every failure ends here with a message and a documented exit code.
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   occupyStandardDescriptors();
   try {
     return run(argc, argv);
-  } catch (const Failure &f) {
+  } catch (const Failure& f) {
     std::cerr << "audiomeas: " << f.what() << "\n";
     return f.code();
-  } catch (const std::bad_alloc &) {
+  } catch (const std::bad_alloc&) {
     std::cerr << "audiomeas: out of memory\n";
     return kExitBadInput;
-  } catch (const std::exception &e) {
+  } catch (const std::exception& e) {
     std::cerr << "audiomeas: internal error: " << e.what() << "\n";
     return kExitBadInput;
   } catch (...) {

@@ -30,7 +30,7 @@ void reversalTable(int32_T bits, std::vector<int32_T>& rev) {
 // The quarter wave of L is the plain quarterWaveTable(L), so every twiddle
 // taken from it or from a subsample of it has the plain tables' bits.
 void build(int32_T L, Plan& plan) {
-  constexpr int32_T kBlock = 8192;  // 128 KiB of complex values: pass 1 runs in L2
+  constexpr int32_T kBlock = 8192;   // 128 KiB of complex values: pass 1 runs in L2
   constexpr int32_T kMaxRows = 512;  // the pass-2 tile buffer's rows
   const int32_T R = L <= kBlock ? 1 : (L / kBlock < kMaxRows ? L / kBlock : kMaxRows);
   const int32_T B = L / R;
@@ -65,8 +65,16 @@ void build(int32_T L, Plan& plan) {
   }
   reversalTable(log2Of(B), plan.revB);
   reversalTable(logR, plan.revR);
-  plan.view = {L, B, R, logR, plan.quarter.data(), plan.stageQuarter.data(), plan.stageOffset.data(),
-               plan.twiddles.data(), plan.revB.data(), plan.revR.data()};
+  plan.view = {L,
+               B,
+               R,
+               logR,
+               plan.quarter.data(),
+               plan.stageQuarter.data(),
+               plan.stageOffset.data(),
+               plan.twiddles.data(),
+               plan.revB.data(),
+               plan.revR.data()};
 }
 
 // Plans kept for the process: up to 2^23 (60 s at 48 kHz correlates at

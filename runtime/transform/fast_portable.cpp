@@ -15,9 +15,15 @@ struct V {
     for (int l = 0; l < 4; ++l) p[l] = a.v[l];
   }
   static V set1(real_T x) { return {{x, x, x, x}}; }
-  static V add(const V& a, const V& b) { return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}}; }
-  static V sub(const V& a, const V& b) { return {{a.v[0] - b.v[0], a.v[1] - b.v[1], a.v[2] - b.v[2], a.v[3] - b.v[3]}}; }
-  static V mul(const V& a, const V& b) { return {{a.v[0] * b.v[0], a.v[1] * b.v[1], a.v[2] * b.v[2], a.v[3] * b.v[3]}}; }
+  static V add(const V& a, const V& b) {
+    return {{a.v[0] + b.v[0], a.v[1] + b.v[1], a.v[2] + b.v[2], a.v[3] + b.v[3]}};
+  }
+  static V sub(const V& a, const V& b) {
+    return {{a.v[0] - b.v[0], a.v[1] - b.v[1], a.v[2] - b.v[2], a.v[3] - b.v[3]}};
+  }
+  static V mul(const V& a, const V& b) {
+    return {{a.v[0] * b.v[0], a.v[1] * b.v[1], a.v[2] * b.v[2], a.v[3] * b.v[3]}};
+  }
   static V neg(const V& a) { return {{-a.v[0], -a.v[1], -a.v[2], -a.v[3]}}; }
   static V reverse(const V& a) { return {{a.v[3], a.v[2], a.v[1], a.v[0]}}; }
   static V lane0From(const V& a, const V& b) { return {{b.v[0], a.v[1], a.v[2], a.v[3]}}; }

@@ -73,8 +73,8 @@ struct Kernels {
   // y := forward transform of x[0 .. nx-1] zero-padded to L.
   void (*forwardReal)(const PlanView&, const real_T* x, int32_T nx, real_T* y, Output out, real_T scale);
   // y := unscaled transform of x[0 .. nx-1] (interleaved) zero-padded; y != x.
-  void (*transformComplex)(const PlanView&, const creal_T* x, int32_T nx, bool inverse, real_T* y,
-                           Output out, real_T scale);
+  void (*transformComplex)(const PlanView&, const creal_T* x, int32_T nx, bool inverse, real_T* y, Output out,
+                           real_T scale);
   // Transform of y in place, y already in bit-reversed order (interleaved).
   void (*transformPermuted)(const PlanView&, real_T* y, bool inverse, Output out, real_T scale);
   // z := X .* conj(transform of y): the forward transform of y is finished

@@ -92,7 +92,7 @@ void makeEmpty(emxBuffer_creal_T* y) {
 }
 
 int32_T supportedLength(real_T n) {
-  if (!(n >= 1.0)) return 0;              // negative, below one, or NaN
+  if (!(n >= 1.0)) return 0;               // negative, below one, or NaN
   if (n >= 2147483648.0) return -1;        // beyond int32
   const auto L = static_cast<int32_T>(n);  // truncation toward zero
   return isSupportedLength(L) ? L : -1;

@@ -122,12 +122,9 @@ TEST(BurstraFrames, ThresholdsAreExclusive) {
     real_T activeFrames, noiseFrames, activePresentFrames;
   };
   const Case cases[] = {
-      {3000.0, at30, 0.0, 10.0, 0.0},
-      {3000.0, 2.0 * at30, 7.0, 3.0, 7.0},
-      {at50, 0.0, 0.0, 0.0, 0.0},
-      {2.0 * at50, 0.0, 0.0, 10.0, 0.0},
-      {at50, 16384.0, 7.0, 0.0, 0.0},
-      {2.0 * at50, 16384.0, 7.0, 3.0, 7.0},
+      {3000.0, at30, 0.0, 10.0, 0.0}, {3000.0, 2.0 * at30, 7.0, 3.0, 7.0},
+      {at50, 0.0, 0.0, 0.0, 0.0},     {2.0 * at50, 0.0, 0.0, 10.0, 0.0},
+      {at50, 16384.0, 7.0, 0.0, 0.0}, {2.0 * at50, 16384.0, 7.0, 3.0, 7.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.presence << " / " << c.activity);

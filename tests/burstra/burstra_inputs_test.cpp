@@ -35,7 +35,7 @@ TEST_F(BurstraInputs, RatesThatFormNoFrame) {
       -100.0,
       199.99,  // frameLength 0
       100.0,
-      5e-324,  // 0.05 * rate underflows to 0: the first bound is 0/0
+      5e-324,                              // 0.05 * rate underflows to 0: the first bound is 0/0
       std::numeric_limits<real_T>::max(),  // one frame longer than any signal
   };
   for (real_T rate : rates) {

@@ -26,9 +26,12 @@ TEST(BurstraOnePass, FrameSumsKeepTheBitsOfSeparateSums) {
   std::uniform_real_distribution<real_T> u(-30000.0, 30000.0);
   auto sample = [&](std::uint64_t k) {
     switch (k % 7) {
-      case 0: return -0.0;
-      case 1: return std::numeric_limits<real_T>::denorm_min() * 3.0;
-      default: return u(gen);
+      case 0:
+        return -0.0;
+      case 1:
+        return std::numeric_limits<real_T>::denorm_min() * 3.0;
+      default:
+        return u(gen);
     }
   };
   std::vector<real_T> p(kLength * kCount), a(kLength * kCount), m(kLength * kCount);

@@ -111,8 +111,7 @@ TEST_F(BurstraResults, DegenerateScenes) {
        -120.0, 0.0, 0.0},
       // Activity never on: S = 0, W is the level of the whole measured
       // signal per frame; too short an active part raises the flag.
-      {"no active frame",
-       Scene{240, {}, {}, {}}.frames(80, kPresence, 0.0, kBackground), -120.0,
+      {"no active frame", Scene{240, {}, {}, {}}.frames(80, kPresence, 0.0, kBackground), -120.0,
        backgroundLevel + 120.0, 1.0},
       // Measured silent in the active frames: the noise estimate exceeds the
       // active power, S < 0, and T = 80 p.
@@ -144,8 +143,8 @@ TEST_F(BurstraResults, ActiveDurationBounds) {
     real_T warningFlag;
   };
   const Case cases[] = {
-      {48000.0, 9, 1.0},    {48000.0, 10, 0.0},   {48000.0, 2000, 0.0}, {48000.0, 2001, 1.0},
-      {44100.0, 10, 1.0},   {44100.0, 11, 0.0},   {44100.0, 2004, 0.0}, {44100.0, 2005, 1.0},
+      {48000.0, 9, 1.0},  {48000.0, 10, 0.0}, {48000.0, 2000, 0.0}, {48000.0, 2001, 1.0},
+      {44100.0, 10, 1.0}, {44100.0, 11, 0.0}, {44100.0, 2004, 0.0}, {44100.0, 2005, 1.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.rate << " Hz, " << c.activeFrames << " frames");
@@ -167,30 +166,33 @@ TEST_F(BurstraResults, LevelChecks) {
   };
   const Case cases[] = {
       // Activity check level A from the active frames' activity RMS.
-      {"A", Scene{240, {}, {}, {}}
-                .frames(20, kPresence, 0.0, kBackground)
-                .frames(40, kPresence, loud, kBackground, kAdded),
+      {"A",
+       Scene{240, {}, {}, {}}
+           .frames(20, kPresence, 0.0, kBackground)
+           .frames(40, kPresence, loud, kBackground, kAdded),
        1.0},
       // An activity RMS of exactly 32767: the 0.000001 added to the RMS
       // lifts A just above 0 dB; one unit less stays below.
-      {"A at full scale", Scene{240, {}, {}, {}}
-                              .frames(20, kPresence, 0.0, kBackground)
-                              .frames(40, kPresence, 32767.0, kBackground, kAdded),
+      {"A at full scale",
+       Scene{240, {}, {}, {}}
+           .frames(20, kPresence, 0.0, kBackground)
+           .frames(40, kPresence, 32767.0, kBackground, kAdded),
        1.0},
-      {"A below full scale", Scene{240, {}, {}, {}}
-                                 .frames(20, kPresence, 0.0, kBackground)
-                                 .frames(40, kPresence, 32766.0, kBackground, kAdded),
+      {"A below full scale",
+       Scene{240, {}, {}, {}}
+           .frames(20, kPresence, 0.0, kBackground)
+           .frames(40, kPresence, 32766.0, kBackground, kAdded),
        0.0},
       // Presence check level P from the whole presence signal.
-      {"P", Scene{240, {}, {}, {}}
-                .frames(20, loud, 0.0, kBackground)
-                .frames(40, loud, kActivity, kBackground, kAdded),
+      {"P",
+       Scene{240, {}, {}, {}}
+           .frames(20, loud, 0.0, kBackground)
+           .frames(40, loud, kActivity, kBackground, kAdded),
        1.0},
       {"activeLevel", transient(240, 37, loud), 1.0},
       // Remainder level W: a loud background, the active part louder still.
-      {"W", Scene{240, {}, {}, {}}
-                .frames(20, kPresence, 0.0, loud)
-                .frames(40, kPresence, kActivity, loud, 1000.0),
+      {"W",
+       Scene{240, {}, {}, {}}.frames(20, kPresence, 0.0, loud).frames(40, kPresence, kActivity, loud, 1000.0),
        1.0},
   };
   for (const Case& c : cases) {

@@ -60,8 +60,10 @@ struct Result {
 };
 
 Result estimate(std::vector<real_T>& reference, std::vector<real_T>& recording) {
-  emxBuffer_real_T* ref = emxCreateWrapper_real_T(reference.data(), static_cast<int32_T>(reference.size()), 1);
-  emxBuffer_real_T* rec = emxCreateWrapper_real_T(recording.data(), static_cast<int32_T>(recording.size()), 1);
+  emxBuffer_real_T* ref =
+      emxCreateWrapper_real_T(reference.data(), static_cast<int32_T>(reference.size()), 1);
+  emxBuffer_real_T* rec =
+      emxCreateWrapper_real_T(recording.data(), static_cast<int32_T>(recording.size()), 1);
   Result r;
   envelo_estimation(ref, rec, NAN, NAN, &r.rise, &r.fall, &r.failed);  // 3 and 4 are not read
   emxDestroyArray_real_T(ref);
@@ -138,8 +140,8 @@ TEST_F(EnveloEstimation, RefusesInputsThatAreTooShort) {
   noData.get()->size[0] = kLength;
   std::free(noData.get()->data);
   noData.get()->data = nullptr;
-  const emxBuffer_real_T* inputs[][2] = {{nullptr, ok.get()}, {negative.get(), negative.get()},
-                                         {noData.get(), noData.get()}};
+  const emxBuffer_real_T* inputs[][2] = {
+      {nullptr, ok.get()}, {negative.get(), negative.get()}, {noData.get(), noData.get()}};
   for (const auto& in : inputs) {
     Result r;
     envelo_estimation(in[0], in[1], 0, 0, &r.rise, &r.fall, &r.failed);

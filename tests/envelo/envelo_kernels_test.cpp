@@ -85,9 +85,11 @@ TEST(EnveloKernels, CrossCorrelationShimLagOrder) {
   x[0] = 2.0, x[719999] = 3.0, x[100] = 1.0;
   y[0] = 5.0, y[719999] = 7.0, y[40] = 11.0;
   xcorr(x.data(), y.data(), c.data());
-  const struct { int32_T lag; real_T value; } expected[] = {
-      {-719999, 2.0 * 7.0}, {719999, 3.0 * 5.0}, {0, 2.0 * 5.0 + 3.0 * 7.0},
-      {60, 1.0 * 11.0},     {-40, 2.0 * 11.0},   {-60, 0.0}};
+  const struct {
+    int32_T lag;
+    real_T value;
+  } expected[] = {{-719999, 2.0 * 7.0}, {719999, 3.0 * 5.0}, {0, 2.0 * 5.0 + 3.0 * 7.0},
+                  {60, 1.0 * 11.0},     {-40, 2.0 * 11.0},   {-60, 0.0}};
   for (const auto& e : expected) EXPECT_NEAR(c[719999 + e.lag], e.value, 1e-9) << e.lag;
 }
 

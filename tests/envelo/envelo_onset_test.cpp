@@ -56,7 +56,7 @@ TEST(EnveloOnsets, SilenceAndActivity) {
 // zero added: fails if the frame is padded, or read past the copy (ASan).
 TEST(EnveloOnsets, LastFrameIsMeasuredOverItsOwnSamples) {
   const std::vector<real_T> silentReference(kN + 1, 0.0);
-  std::vector<real_T> rec(kN, 0.0);  // exactly 720,000: nothing beyond
+  std::vector<real_T> rec(kN, 0.0);                                        // exactly 720,000: nothing beyond
   std::fill(rec.begin() + 240 * 2839 + 1, rec.begin() + 240 * 2999, 1.0);  // blocks 2839 .. 2998
   auto level = [](real_T r) { return 20 * std::log10(r + 1e-6); };
   real_T lo = 0.0, hi = 1.0;  // bisect the last block's value
@@ -78,10 +78,14 @@ TEST(EnveloOnsets, LastFrameIsMeasuredOverItsOwnSamples) {
 TEST(EnveloOnsets, CoarseShiftMovesAndZeroFills) {
   std::vector<real_T> in(kN), out(kN);
   for (int32_T n = 0; n < kN; ++n) in[n] = n + 1.0;
-  const struct { real_T shift; int32_T probe; real_T expect; } cases[] = {
-      {4800, 4799, 0.0}, {4800, 4800, 1.0}, {4800, kN - 1, kN - 4800.0},
-      {-4800, 0, 4801.0}, {-4800, kN - 4801, kN}, {-4800, kN - 4800, 0.0},
-      {720000, 0, 0.0}, {720000, kN - 1, 0.0}, {-720000, 0, 0.0}, {0, 7, 8.0}};
+  const struct {
+    real_T shift;
+    int32_T probe;
+    real_T expect;
+  } cases[] = {{4800, 4799, 0.0},  {4800, 4800, 1.0},      {4800, kN - 1, kN - 4800.0},
+               {-4800, 0, 4801.0}, {-4800, kN - 4801, kN}, {-4800, kN - 4800, 0.0},
+               {720000, 0, 0.0},   {720000, kN - 1, 0.0},  {-720000, 0, 0.0},
+               {0, 7, 8.0}};
   for (const auto& c : cases) {
     std::fill(out.begin(), out.end(), -1.0);
     ev::shiftSamples(in.data(), c.shift, out.data());

@@ -16,7 +16,9 @@ namespace {
 
 const creal_T kSentinelPair = {-123456.75, -123456.75};
 
-std::vector<creal_T> sentinels(int n) { return std::vector<creal_T>(static_cast<std::size_t>(n), kSentinelPair); }
+std::vector<creal_T> sentinels(int n) {
+  return std::vector<creal_T>(static_cast<std::size_t>(n), kSentinelPair);
+}
 
 void expectBitsEqual(const ComplexVec& a, const ComplexVec& b) {
   ASSERT_EQ(a.length(), b.length());
@@ -87,9 +89,15 @@ TEST(FftExact, AlgoSizes) {
     int32_T n2blue, nRows;
   };
   const Case cases[] = {
-      {8, true, 1, 8},       {1, true, 1, 1},       {3, false, 8, 8},
-      {5, false, 16, 16},    {6, false, 16, 16},    {9, false, 32, 32},
-      {1, false, 1, 1},      {0, false, 1, 1},      {-4, false, 1, 1},
+      {8, true, 1, 8},
+      {1, true, 1, 1},
+      {3, false, 8, 8},
+      {5, false, 16, 16},
+      {6, false, 16, 16},
+      {9, false, 32, 32},
+      {1, false, 1, 1},
+      {0, false, 1, 1},
+      {-4, false, 1, 1},
       {1 << 29, false, 1 << 30, 1 << 30},  // 2n - 1 just below 2^30: still served
       {(1 << 29) + 1, false, 0, 0},        // beyond: no size
       {std::numeric_limits<int32_T>::max(), false, 0, 0},
@@ -142,8 +150,8 @@ TEST(FftExact, TablesFoldTheQuarterWaveWithSignedZeros) {
       EXPECT_EQ(bitsOf(sinI[k]), bitsOf(-sinF[k])) << "N=" << N << " k=" << k;
     }
     if (N >= 4) {
-      EXPECT_EQ(bitsOf(cosT[q]), bitsOf(0.0)) << N;     // copied
-      EXPECT_EQ(bitsOf(sinF[h]), bitsOf(-0.0)) << N;    // negated
+      EXPECT_EQ(bitsOf(cosT[q]), bitsOf(0.0)) << N;   // copied
+      EXPECT_EQ(bitsOf(sinF[h]), bitsOf(-0.0)) << N;  // negated
       EXPECT_EQ(bitsOf(sinI[h]), bitsOf(0.0)) << N;
       EXPECT_EQ(bitsOf(cosT[h]), bitsOf(-1.0)) << N;
     }

@@ -32,11 +32,20 @@ std::vector<real_T> awkwardSignal(int n, unsigned seed) {
   std::vector<real_T> v(static_cast<std::size_t>(n));
   for (auto& s : v) {
     switch (kind(gen)) {
-      case 0: s = 0.0; break;
-      case 1: s = -0.0; break;
-      case 2: s = tiny * static_cast<real_T>(1 + (gen() & 1023)) * (gen() & 1 ? 1.0 : -1.0); break;
-      case 3: s = static_cast<real_T>(1 << (gen() & 15)); break;
-      default: s = u(gen) * 32767.0;
+      case 0:
+        s = 0.0;
+        break;
+      case 1:
+        s = -0.0;
+        break;
+      case 2:
+        s = tiny * static_cast<real_T>(1 + (gen() & 1023)) * (gen() & 1 ? 1.0 : -1.0);
+        break;
+      case 3:
+        s = static_cast<real_T>(1 << (gen() & 15));
+        break;
+      default:
+        s = u(gen) * 32767.0;
     }
   }
   return v;
@@ -53,7 +62,8 @@ template <class T>
 ::testing::AssertionResult sameBits(const std::vector<T>& want, const T* got, std::size_t n) {
   if (want.size() != n) return ::testing::AssertionFailure() << "length " << n << ", want " << want.size();
   for (std::size_t i = 0; i < n; ++i) {
-    if (std::memcmp(&want[i], &got[i], sizeof(T)) != 0) return ::testing::AssertionFailure() << "first difference at " << i;
+    if (std::memcmp(&want[i], &got[i], sizeof(T)) != 0)
+      return ::testing::AssertionFailure() << "first difference at " << i;
   }
   return ::testing::AssertionSuccess();
 }
@@ -80,7 +90,8 @@ TEST_P(FastIdentity, VariableForwardAndInverse) {
       RealVec in(x);
       ComplexVec y(std::vector<creal_T>(3, {-7.0, -7.0}));
       fft(in.get(), L, y.get());
-      EXPECT_TRUE(sameBits(plain::forward(x.data(), nx, L), y.get()->data, y.length())) << "fft L=" << L << " nx=" << nx;
+      EXPECT_TRUE(sameBits(plain::forward(x.data(), nx, L), y.get()->data, y.length()))
+          << "fft L=" << L << " nx=" << nx;
     }
     const auto z = awkwardComplex(L, static_cast<unsigned>(L));
     const auto want = plain::inverse(z.data(), L);
@@ -107,9 +118,11 @@ TEST_P(FastIdentity, LongTransform) {
 TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
   // (nx, ny): equal, unequal both ways, and the transform lengths 1024 ..
   // 2^18 that the method choice gives these sizes.
-  const std::pair<int, int> sizes[] = {{300, 300}, {700, 513}, {513, 2000}, {5000, 4999}, {100000, 40000}, {70000, 70000}};
+  const std::pair<int, int> sizes[] = {{300, 300},   {700, 513},      {513, 2000},
+                                       {5000, 4999}, {100000, 40000}, {70000, 70000}};
   for (const auto& [nx, ny] : sizes) {
-    const auto x = awkwardSignal(nx, static_cast<unsigned>(nx)), y = awkwardSignal(ny, static_cast<unsigned>(ny + 7));
+    const auto x = awkwardSignal(nx, static_cast<unsigned>(nx)),
+               y = awkwardSignal(ny, static_cast<unsigned>(ny + 7));
     const XcorrMethod m = xcorrMethod(nx, ny);
     ASSERT_TRUE(m.useFft) << nx << "," << ny;
     RealVec a(x), b(y), c;
@@ -133,7 +146,8 @@ TEST_P(FastIdentity, LongCorrelationSharesItsResultBlock) {
   ASSERT_TRUE(m.useFft);
   ASSERT_GE(P, kSharedBlockLength);
   const int maxlag = nx - 1;
-  std::vector<real_T> a(2 * static_cast<std::size_t>(P)), b(a.size()), want(2 * static_cast<std::size_t>(maxlag) + 1);
+  std::vector<real_T> a(2 * static_cast<std::size_t>(P)), b(a.size()),
+      want(2 * static_cast<std::size_t>(maxlag) + 1);
   detail::fastCorrelation(x.data(), nx, y.data(), ny, 0, P, maxlag, true, a.data(), b.data(), want.data());
   RealVec xa(x), ya(y), c;
   xcorr(xa.get(), ya.get(), c.get());
@@ -176,8 +190,10 @@ TEST_P(FastIdentity, FixedTransformsAndCorrelation) {
     for (int n = 0; n < kSignalLength; ++n) {
       if (n - shift >= 0 && n - shift < kSignalLength) moved[n] = y[n - shift];
     }
-    const auto want = plain::correlate(x.data(), kSignalLength, moved.data(), kSignalLength, kFftLength, false);
-    EXPECT_TRUE(sameBits(want, fixed::correlation(x.data(), y.data(), shift), kLagCount)) << "shift " << shift;
+    const auto want =
+        plain::correlate(x.data(), kSignalLength, moved.data(), kSignalLength, kFftLength, false);
+    EXPECT_TRUE(sameBits(want, fixed::correlation(x.data(), y.data(), shift), kLagCount))
+        << "shift " << shift;
   }
 }
 

@@ -14,7 +14,8 @@ Tables tables(int N, bool inverse) {
   for (int k = 1; k <= q / 2; ++k) c1q[k] = std::cos(static_cast<real_T>(k) * e);
   for (int k = q / 2 + 1; k < q; ++k) c1q[k] = std::sin(static_cast<real_T>(q - k) * e);
   c1q[q] = 0.0;
-  Tables t{std::vector<real_T>(static_cast<std::size_t>(h) + 1), std::vector<real_T>(static_cast<std::size_t>(h) + 1)};
+  Tables t{std::vector<real_T>(static_cast<std::size_t>(h) + 1),
+           std::vector<real_T>(static_cast<std::size_t>(h) + 1)};
   t.costab[0] = 1.0;
   for (int k = 1; k <= q; ++k) t.costab[k] = c1q[k];
   for (int k = q + 1; k <= h; ++k) t.costab[k] = -c1q[h - k];
@@ -81,8 +82,12 @@ std::vector<creal_T> radix2(const Src* x, int count, int L, const Tables& t) {
 
 }  // namespace
 
-std::vector<creal_T> forward(const real_T* x, int count, int L) { return radix2(x, count, L, tables(L, false)); }
-std::vector<creal_T> forward(const creal_T* x, int count, int L) { return radix2(x, count, L, tables(L, false)); }
+std::vector<creal_T> forward(const real_T* x, int count, int L) {
+  return radix2(x, count, L, tables(L, false));
+}
+std::vector<creal_T> forward(const creal_T* x, int count, int L) {
+  return radix2(x, count, L, tables(L, false));
+}
 
 std::vector<creal_T> inverse(const creal_T* x, int L) {
   std::vector<creal_T> y = radix2(x, L, L, tables(L, true));
@@ -93,7 +98,8 @@ std::vector<creal_T> inverse(const creal_T* x, int L) {
   return y;
 }
 
-std::vector<real_T> correlate(const real_T* x, int nx, const real_T* y, int ny, int P, bool conjugateBySubtraction) {
+std::vector<real_T> correlate(const real_T* x, int nx, const real_T* y, int ny, int P,
+                              bool conjugateBySubtraction) {
   std::vector<creal_T> X = forward(x, nx, P);
   const std::vector<creal_T> Y = forward(y, ny, P);
   for (int k = 0; k < P; ++k) {

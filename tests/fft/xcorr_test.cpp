@@ -38,8 +38,8 @@ TEST_F(Xcorr, MatchesDirectSumOnBothMethods) {
   // (nx, ny) pairs on the direct side, the transform side, and unequal both
   // ways round; (700, 513) also has lags without overlap on the transform
   // side, which must come out as rounding only.
-  const int pairs[][2] = {{1, 1}, {3, 3}, {2, 5}, {5, 2}, {127, 127}, {128, 128},
-                          {300, 300}, {300, 40}, {40, 300}, {1, 1000}, {1000, 1}, {700, 513}};
+  const int pairs[][2] = {{1, 1},     {3, 3},    {2, 5},    {5, 2},    {127, 127}, {128, 128},
+                          {300, 300}, {300, 40}, {40, 300}, {1, 1000}, {1000, 1},  {700, 513}};
   for (const auto& p : pairs) {
     const auto x = randomSignal(p[0], static_cast<unsigned>(p[0] * 7 + 1));
     const auto y = randomSignal(p[1], static_cast<unsigned>(p[1] * 11 + 2));
@@ -56,8 +56,8 @@ TEST_F(Xcorr, MatchesDirectSumOnBothMethods) {
 
 TEST_F(Xcorr, LagOrderAndExactDirectSums) {
   // nx = ny = 3 written out; lags without overlap are exact zeros.
-  EXPECT_EQ(correlate({1, 2, 3}, {4, 5, 6}), (std::vector<real_T>{1 * 6, 1 * 5 + 2 * 6, 1 * 4 + 2 * 5 + 3 * 6,
-                                                                   2 * 4 + 3 * 5, 3 * 4}));
+  EXPECT_EQ(correlate({1, 2, 3}, {4, 5, 6}),
+            (std::vector<real_T>{1 * 6, 1 * 5 + 2 * 6, 1 * 4 + 2 * 5 + 3 * 6, 2 * 4 + 3 * 5, 3 * 4}));
   EXPECT_EQ(correlate({7}, {-3}), (std::vector<real_T>{-21}));
   // x ahead of y: x = delayed-back copy shows the peak at a positive lag.
   const auto c = correlate({1, 2}, {3, 4, 5, 6, 7});
@@ -104,8 +104,8 @@ TEST_F(Xcorr, NonFiniteSamplesSpreadAccordingToTheMethod) {
   auto x = randomSignal(5, 1), y = randomSignal(5, 2);
   x[0] = std::nan("");
   auto c = correlate(x, y);
-  EXPECT_TRUE(std::isnan(c[4]));    // lag 0 pairs x[0] with y[0]
-  EXPECT_FALSE(std::isnan(c[8]));   // lag 4: x[4] y[0] only
+  EXPECT_TRUE(std::isnan(c[4]));   // lag 0 pairs x[0] with y[0]
+  EXPECT_FALSE(std::isnan(c[8]));  // lag 4: x[4] y[0] only
   auto xl = randomSignal(300, 1), yl = randomSignal(300, 2);
   xl[299] = std::nan("");
   for (double v : correlate(xl, yl)) EXPECT_TRUE(std::isnan(v));

@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const HostInput measured(in.signal(60000, length), in);
 
   Results r;
-  burstra(presence.get(), activity.get(), measured.get(), sampleRate, &r.levelDifference,
-          &r.activeLevel, &r.warningFlag);
+  burstra(presence.get(), activity.get(), measured.get(), sampleRate, &r.levelDifference, &r.activeLevel,
+          &r.warningFlag);
   presence.check();
   activity.check();
   measured.check();

@@ -44,8 +44,8 @@ struct Slot {
   std::vector<int32_t> extents;
   int32_t capacity = 0;
   bool owns = true;
-  bool onHost = false;             // data is the host buffer below
-  std::vector<double> elements;    // the block's contents, capacity of them
+  bool onHost = false;           // data is the host buffer below
+  std::vector<double> elements;  // the block's contents, capacity of them
   // The host's own buffer behind a wrapper: still the host's after the
   // wrapper grows or is destroyed.
   double* host = nullptr;
@@ -107,10 +107,18 @@ void create(Slot& s, Input& in) {
     s.onHost = true;
   }
   switch (kind) {
-    case 0: s.a = emxCreate_real_T(s.extents[0], s.extents[1]); break;
-    case 1: s.a = emxCreateWrapper_real_T(s.host, s.extents[0], s.extents[1]); break;
-    case 2: s.a = emxCreateND_real_T(s.dimCount, s.extents.data()); break;
-    case 3: s.a = emxCreateWrapperND_real_T(s.host, s.dimCount, s.extents.data()); break;
+    case 0:
+      s.a = emxCreate_real_T(s.extents[0], s.extents[1]);
+      break;
+    case 1:
+      s.a = emxCreateWrapper_real_T(s.host, s.extents[0], s.extents[1]);
+      break;
+    case 2:
+      s.a = emxCreateND_real_T(s.dimCount, s.extents.data());
+      break;
+    case 3:
+      s.a = emxCreateWrapperND_real_T(s.host, s.dimCount, s.extents.data());
+      break;
     default:
       (in.flag() ? emxInitArray_real_T : emxInit_real_T)(&s.a, s.dimCount);
       s.extents.assign(s.extents.size(), 0);
@@ -223,8 +231,7 @@ void destroy(Slot& s, Input& in) {
 void growthRule(Input& in) {
   const auto capacity = static_cast<int32_t>(in.u32());
   if (capacity == INT32_MAX) return;
-  const int32_t numel = static_cast<int32_t>(in.range(std::max<int64_t>(capacity, -1) + 1,
-                                                      INT32_MAX));
+  const int32_t numel = static_cast<int32_t>(in.range(std::max<int64_t>(capacity, -1) + 1, INT32_MAX));
   if (numel <= capacity) return;
   FUZZ_CHECK(audiomeas::detail::grownCapacity(capacity, numel) == modelCapacity(capacity, numel));
 }
@@ -244,12 +251,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
       create(s, in);
     } else {
       switch (op % 6) {
-        case 0: resize(s, in); break;
-        case 1: write(s, in); break;
-        case 2: reduce(s); break;
-        case 3: square(slots[in.byte() % 4], s); break;
-        case 4: destroy(s, in); break;
-        default: growthRule(in); break;
+        case 0:
+          resize(s, in);
+          break;
+        case 1:
+          write(s, in);
+          break;
+        case 2:
+          reduce(s);
+          break;
+        case 3:
+          square(slots[in.byte() % 4], s);
+          break;
+        case 4:
+          destroy(s, in);
+          break;
+        default:
+          growthRule(in);
+          break;
       }
     }
     if (s.a != nullptr) s.check();

@@ -94,8 +94,7 @@ void verdict(Input& in) {
     p.value = c[p.index - 1];
   }
   // Shifts are whole blocks in the entry point; here anything.
-  const double shift =
-      in.flag() ? 240.0 * static_cast<double>(in.range(-3000, 3000)) : in.special();
+  const double shift = in.flag() ? 240.0 * static_cast<double>(in.range(-3000, 3000)) : in.special();
   const double delay = in.flag() ? static_cast<double>(in.range(-720000, 720000)) : in.special();
   const double failed = envelo::alignmentVerdict(shift, delay, c, p);
   FUZZ_CHECK(failed == 0.0 || failed == 1.0);
@@ -142,21 +141,28 @@ void shortInputs(Input& in) {
   static std::vector<double> recordingBlock(envelo::kSignalLength);
   const bool longEnough = in.flag();
   const int32_t referenceLength =
-      longEnough ? static_cast<int32_t>(in.range(envelo::kMinReferenceLength - 1,
-                                                 envelo::kMinReferenceLength + 1))
-                 : static_cast<int32_t>(in.range(0, envelo::kMinReferenceLength - 1));
+      longEnough
+          ? static_cast<int32_t>(in.range(envelo::kMinReferenceLength - 1, envelo::kMinReferenceLength + 1))
+          : static_cast<int32_t>(in.range(0, envelo::kMinReferenceLength - 1));
   // Never both long enough: a full measurement takes seconds.
-  const int32_t recordingLength = static_cast<int32_t>(in.range(
-      0, envelo::kSignalLength - (referenceLength >= envelo::kMinReferenceLength ? 1 : 0)));
+  const int32_t recordingLength = static_cast<int32_t>(
+      in.range(0, envelo::kSignalLength - (referenceLength >= envelo::kMinReferenceLength ? 1 : 0)));
   int32_t refSize[2] = {referenceLength, 1};
   int32_t recSize[2] = {recordingLength, 1};
   emxBuffer_real_T reference{longReference.data(), refSize, referenceLength, 2, false};
   emxBuffer_real_T recording{recordingBlock.data(), recSize, recordingLength, 2, false};
   switch (in.byte() % 4) {  // malformed containers
-    case 1: reference.dimCount = 0; break;
-    case 2: recording.data = nullptr; break;
-    case 3: reference.size = nullptr; break;
-    default: break;
+    case 1:
+      reference.dimCount = 0;
+      break;
+    case 2:
+      recording.data = nullptr;
+      break;
+    case 3:
+      reference.size = nullptr;
+      break;
+    default:
+      break;
   }
   double rise = -1.0, fall = -1.0, failed = -1.0;
   const double unused1 = in.special();
@@ -173,11 +179,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   (void)initialised;
   Input in(data, size);
   switch (in.byte() % 5) {
-    case 0: peak(in); break;
-    case 1: verdict(in); break;
-    case 2: settle(in); break;
-    case 3: windows(in); break;
-    default: shortInputs(in); break;
+    case 0:
+      peak(in);
+      break;
+    case 1:
+      verdict(in);
+      break;
+    case 2:
+      settle(in);
+      break;
+    case 3:
+      windows(in);
+      break;
+    default:
+      shortInputs(in);
+      break;
   }
   return 0;
 }

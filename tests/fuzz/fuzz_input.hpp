@@ -21,8 +21,8 @@ namespace audiomeas::fuzz {
   std::fprintf(stderr, "model mismatch: %s\n", what);
   std::abort();
 }
-#define FUZZ_CHECK(cond)                                                         \
-  do {                                                                           \
+#define FUZZ_CHECK(cond)                                                          \
+  do {                                                                            \
     if (!(cond)) ::audiomeas::fuzz::fail(#cond " (" __FILE__ ":" FUZZ_LINE_ ")"); \
   } while (0)
 #define FUZZ_STR2_(x) #x
@@ -79,13 +79,24 @@ class Input {
   // zeros, denormals, extremes; otherwise the next 8 bytes as a double.
   double special() {
     constexpr double kInf = std::numeric_limits<double>::infinity();
-    static const double kTable[] = {
-        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-        kInf, -kInf, 0.0, -0.0,
-        std::numeric_limits<double>::denorm_min(), -std::numeric_limits<double>::denorm_min(),
-        2.2250738585072009e-308,  // largest denormal
-        std::numeric_limits<double>::max(), -std::numeric_limits<double>::max(),
-        1.0, -1.0, 32767.0, -32768.0, 1e-6, 1e154, 1e-154};
+    static const double kTable[] = {std::numeric_limits<double>::quiet_NaN(),
+                                    -std::numeric_limits<double>::quiet_NaN(),
+                                    kInf,
+                                    -kInf,
+                                    0.0,
+                                    -0.0,
+                                    std::numeric_limits<double>::denorm_min(),
+                                    -std::numeric_limits<double>::denorm_min(),
+                                    2.2250738585072009e-308,  // largest denormal
+                                    std::numeric_limits<double>::max(),
+                                    -std::numeric_limits<double>::max(),
+                                    1.0,
+                                    -1.0,
+                                    32767.0,
+                                    -32768.0,
+                                    1e-6,
+                                    1e154,
+                                    1e-154};
     const uint8_t pick = byte();
     constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
     return pick < kTableSize ? kTable[pick] : raw();
@@ -95,13 +106,30 @@ class Input {
   // sample per 5 ms, 0.005 * rate above INT32_MAX), the usual rates, and
   // arbitrary doubles.
   double rate() {
-    static const double kTable[] = {
-        48000.0, 44100.0, 8000.0, 16000.0, 96000.0, 1000.0, 400.0, 200.0, 200.00000000000003,
-        199.99999999999997, 100.0, 0.0, -0.0, -48000.0,
-        std::numeric_limits<double>::quiet_NaN(), -std::numeric_limits<double>::quiet_NaN(),
-        std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-        std::numeric_limits<double>::max(), 1e300, 429496729400.0, 429496729600.0,
-        std::numeric_limits<double>::denorm_min(), 1e-300};
+    static const double kTable[] = {48000.0,
+                                    44100.0,
+                                    8000.0,
+                                    16000.0,
+                                    96000.0,
+                                    1000.0,
+                                    400.0,
+                                    200.0,
+                                    200.00000000000003,
+                                    199.99999999999997,
+                                    100.0,
+                                    0.0,
+                                    -0.0,
+                                    -48000.0,
+                                    std::numeric_limits<double>::quiet_NaN(),
+                                    -std::numeric_limits<double>::quiet_NaN(),
+                                    std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity(),
+                                    std::numeric_limits<double>::max(),
+                                    1e300,
+                                    429496729400.0,
+                                    429496729600.0,
+                                    std::numeric_limits<double>::denorm_min(),
+                                    1e-300};
     const uint8_t pick = byte();
     constexpr std::size_t kTableSize = sizeof kTable / sizeof kTable[0];
     if (pick < kTableSize) return kTable[pick];
@@ -116,32 +144,50 @@ class Input {
     int64_t n = length;
     if (n < 0) {
       switch (byte() % 5) {
-        case 0: n = range(0, 2); break;
-        case 1: n = range(0, 64); break;
-        case 2: n = range(0, 4096); break;
-        case 3: n = range(0, 12000); break;
-        default: n = range(0, maxLength); break;
+        case 0:
+          n = range(0, 2);
+          break;
+        case 1:
+          n = range(0, 64);
+          break;
+        case 2:
+          n = range(0, 4096);
+          break;
+        case 3:
+          n = range(0, 12000);
+          break;
+        default:
+          n = range(0, maxLength);
+          break;
       }
     }
     std::vector<double> x(static_cast<std::size_t>(n), 0.0);
-    static const double kAmplitudes[] = {0.0, 1e-7, 1e-4, 3.2e-3, 1e-2, 0.1, 1.0,
-                                        30.0, 1036.0, 32767.0, 1e6, 1e200};
+    static const double kAmplitudes[] = {0.0, 1e-7, 1e-4,   3.2e-3,  1e-2, 0.1,
+                                         1.0, 30.0, 1036.0, 32767.0, 1e6,  1e200};
     const double amplitude = kAmplitudes[byte() % (sizeof kAmplitudes / sizeof kAmplitudes[0])];
     const uint8_t kind = byte() % 5;
-    const int64_t onset = n > 0 ? range(0, n) : 0;       // waveform starts here
-    const int64_t period = range(2, 4000);               // samples
+    const int64_t onset = n > 0 ? range(0, n) : 0;  // waveform starts here
+    const int64_t period = range(2, 4000);          // samples
     uint32_t seed = u32() | 1;
     for (int64_t i = onset; i < n; ++i) {
       double v = 0.0;
       switch (kind) {
-        case 0: v = 0.0; break;
-        case 1: v = amplitude; break;
-        case 2: v = (i % period) < period / 2 ? amplitude : -amplitude; break;  // square wave
-        case 3:  // white noise
+        case 0:
+          v = 0.0;
+          break;
+        case 1:
+          v = amplitude;
+          break;
+        case 2:
+          v = (i % period) < period / 2 ? amplitude : -amplitude;
+          break;  // square wave
+        case 3:   // white noise
           seed = seed * 1664525u + 1013904223u;
           v = amplitude * (static_cast<double>(seed) / 2147483648.0 - 1.0);
           break;
-        default: v = amplitude * static_cast<double>((i - onset) % period) / period; break;
+        default:
+          v = amplitude * static_cast<double>((i - onset) % period) / period;
+          break;
       }
       x[static_cast<std::size_t>(i)] = v;
     }
@@ -164,8 +210,7 @@ class HostInput {
  public:
   // dimCount 1, or 2 with a second extent of 1 (a column); an empty signal
   // may come with a null element block.
-  HostInput(const std::vector<double>& values, int32_t dimCount, bool nullWhenEmpty)
-      : values_(values) {
+  HostInput(const std::vector<double>& values, int32_t dimCount, bool nullWhenEmpty) : values_(values) {
     build(dimCount, nullWhenEmpty);
   }
   // The layout read from the input, after the values.
@@ -199,8 +244,8 @@ class HostInput {
     array_.capacity = n;
     array_.ownsData = true;
     array_.data = (n == 0 && nullWhenEmpty)
-                  ? nullptr
-                  : static_cast<double*>(std::malloc(sizeof(double) * values_.size() + (n == 0)));
+                      ? nullptr
+                      : static_cast<double*>(std::malloc(sizeof(double) * values_.size() + (n == 0)));
     if (n > 0) std::memcpy(array_.data, values_.data(), sizeof(double) * values_.size());
     data_ = array_.data;
     size_ = array_.size;
@@ -222,19 +267,28 @@ class HostOutput {
   explicit HostOutput(Input& in, int32_t wanted) {
     int32_t capacity = 0;
     switch (in.byte() % 6) {
-      case 0: capacity = 0; break;
-      case 1: capacity = wanted; break;
-      case 2: capacity = wanted > 0 ? wanted - 1 : 0; break;
-      case 3: capacity = wanted + static_cast<int32_t>(in.range(1, 40)); break;
-      default: capacity = static_cast<int32_t>(in.range(0, 2 * static_cast<int64_t>(wanted) + 20));
+      case 0:
+        capacity = 0;
+        break;
+      case 1:
+        capacity = wanted;
+        break;
+      case 2:
+        capacity = wanted > 0 ? wanted - 1 : 0;
+        break;
+      case 3:
+        capacity = wanted + static_cast<int32_t>(in.range(1, 40));
+        break;
+      default:
+        capacity = static_cast<int32_t>(in.range(0, 2 * static_cast<int64_t>(wanted) + 20));
     }
     array_.dimCount = 1;
     array_.size = static_cast<int32_t*>(std::malloc(sizeof(int32_t)));
     array_.capacity = capacity;
     array_.ownsData = in.flag();
     array_.data = (capacity == 0 && in.flag())
-                  ? nullptr
-                  : static_cast<double*>(std::malloc(sizeof(double) * capacity + (capacity == 0)));
+                      ? nullptr
+                      : static_cast<double*>(std::malloc(sizeof(double) * capacity + (capacity == 0)));
     for (int32_t i = 0; i < capacity; ++i) array_.data[i] = kSentinel;
     // The previous length may even exceed the block: growth must not copy
     // more than the block holds.

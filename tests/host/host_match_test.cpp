@@ -47,9 +47,11 @@ TEST(SubSampleDelay, KnownFractionalDelaysWithinFiveHundredthsOfASample) {
 TEST(Drift, KnownDriftOverSixtySecondsWithinFivePpm) {
   const size_t n = size_t(60 * kRate);
   const Signal ref = multitone(n);
-  struct Case { double ratio; bool flagged; };
-  for (const Case c : {Case{1.0, false}, Case{1.0002, true}, Case{1.001, true},
-                       Case{1.0 / 1.001, true}}) {
+  struct Case {
+    double ratio;
+    bool flagged;
+  };
+  for (const Case c : {Case{1.0, false}, Case{1.0002, true}, Case{1.001, true}, Case{1.0 / 1.001, true}}) {
     const double ppm = (c.ratio - 1.0) * 1e6;
     const Signal rec = multitone(n + 2000, 1000.0, c.ratio);
     // As the library finds it: the delay in the middle, to the whole sample.
@@ -59,7 +61,7 @@ TEST(Drift, KnownDriftOverSixtySecondsWithinFivePpm) {
     EXPECT_NEAR(d.ppm, ppm, 5.0) << "ratio " << c.ratio;
     EXPECT_EQ(std::fabs(d.ppm) > kDriftLimitPpm, c.flagged) << "ratio " << c.ratio;
     ASSERT_EQ(d.series.size(), size_t(kDelaySeriesWindows));
-    for (const WindowDelay &w : d.series)
+    for (const WindowDelay& w : d.series)
       EXPECT_NEAR(w.delay, 1000.0 + (c.ratio - 1.0) * w.centre, 0.5) << "ratio " << c.ratio;
   }
 }
@@ -77,14 +79,14 @@ TEST(MatchScore, OpinionAndPolarity) {
   Signal noisy = multitone(48000, 100.0), inverted = noisy, silent(48000, 0.0);
   std::mt19937_64 g(3);
   std::normal_distribution<double> noise(0.0, 0.5);  // about 17 dB below the signal
-  for (double &v : noisy) v += noise(g);
-  for (double &v : inverted) v = -v;
+  for (double& v : noisy) v += noise(g);
+  for (double& v : inverted) v = -v;
   struct Case {
-    const char *name;
+    const char* name;
     Signal rec;
     std::int64_t delay;
     double low, high;  // coefficient
-    const char *opinion;
+    const char* opinion;
     int polarity;
   };
   const Case cases[] = {
@@ -94,7 +96,7 @@ TEST(MatchScore, OpinionAndPolarity) {
       {"inverted", inverted, 100, -1.0, -0.999, "good", -1},
       {"off by 100", noisy, 0, -0.2, 0.2, "no match", 0},
   };
-  for (const Case &c : cases) {
+  for (const Case& c : cases) {
     const MatchScore s = matchScore(ref, c.rec, c.delay);
     EXPECT_GE(s.coefficient, c.low) << c.name;
     EXPECT_LE(s.coefficient, c.high) << c.name;
@@ -102,8 +104,10 @@ TEST(MatchScore, OpinionAndPolarity) {
     EXPECT_EQ(s.polarity, c.polarity) << c.name;
     // The residual after the best gain is 1 - coefficient^2 of the reference.
     const double unexplained = 1.0 - s.coefficient * s.coefficient;
-    if (unexplained > 1e-9) EXPECT_NEAR(s.residualDb, 10 * std::log10(unexplained), 0.01) << c.name;
-    else EXPECT_LT(s.residualDb, -90.0) << c.name;
+    if (unexplained > 1e-9)
+      EXPECT_NEAR(s.residualDb, 10 * std::log10(unexplained), 0.01) << c.name;
+    else
+      EXPECT_LT(s.residualDb, -90.0) << c.name;
   }
   for (const std::int64_t delay : {0, 48000, -48000}) {  // silent, no overlap either side
     const MatchScore s = matchScore(ref, delay == 0 ? silent : ref, delay);

@@ -24,44 +24,44 @@ using Signal = std::vector<double>;
 // The entry point `name` of lib<library>.so, after its initialise function
 // (`name`_initialize) when the library has one.
 template <class F>
-F *entry(const char *library, const char *name) {
+F* entry(const char* library, const char* name) {
   const std::string path = std::string(AUDIOMEAS_LIB_DIR "/lib") + library + ".so";
-  void *handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) throw std::runtime_error(dlerror());
-  if (void *init = dlsym(handle, (std::string(name) + "_initialize").c_str()))
+  if (void* init = dlsym(handle, (std::string(name) + "_initialize").c_str()))
     reinterpret_cast<void (*)()>(init)();
-  return reinterpret_cast<F *>(dlsym(handle, name));
+  return reinterpret_cast<F*>(dlsym(handle, name));
 }
 
-using Synkro = void(const emxBuffer_real_T *, const emxBuffer_real_T *, double, emxBuffer_real_T *,
-                    double *, double *);
-using Envelo = void(const emxBuffer_real_T *, const emxBuffer_real_T *, double, double, double *,
-                    double *, double *);
-using Burstra = void(const emxBuffer_real_T *, const emxBuffer_real_T *, const emxBuffer_real_T *,
-                     double, double *, double *, double *);
+using Synkro = void(const emxBuffer_real_T*, const emxBuffer_real_T*, double, emxBuffer_real_T*, double*,
+                    double*);
+using Envelo = void(const emxBuffer_real_T*, const emxBuffer_real_T*, double, double, double*, double*,
+                    double*);
+using Burstra = void(const emxBuffer_real_T*, const emxBuffer_real_T*, const emxBuffer_real_T*, double,
+                     double*, double*, double*);
 
 // Same bits; a report's null stands for NaN, and for a settle time of 0.0
 // ("not found").
-void expectBits(const Json &reported, double library, const char *what) {
+void expectBits(const Json& reported, double library, const char* what) {
   const double value = reported.is_null()      ? (library == 0.0 ? 0.0 : std::nan(""))
                        : reported.is_boolean() ? (reported.get<bool>() ? 1.0 : 0.0)
                                                : reported.get<double>();
   if (std::isnan(library) && std::isnan(value)) return;
-  EXPECT_EQ(0, std::memcmp(&value, &library, sizeof value)) << what << ": report " << reported
-                                                             << ", library " << library;
+  EXPECT_EQ(0, std::memcmp(&value, &library, sizeof value))
+      << what << ": report " << reported << ", library " << library;
 }
 
 // Reproducible noise, uniform in [-1, 1).
 Signal noise(size_t n, std::uint64_t seed, double scale = 1.0) {
   Signal x(n);
-  for (double &v : x) {
+  for (double& v : x) {
     seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
     v = scale * (double(seed >> 11) / double(1ULL << 52) - 1.0);
   }
   return x;
 }
 
-Signal delayed(const Signal &x, long delay, size_t n, double gain = 1.0) {
+Signal delayed(const Signal& x, long delay, size_t n, double gain = 1.0) {
   Signal y(n, 0.0);
   for (size_t i = 0; i < n; ++i) {
     const long j = long(i) - delay;
@@ -81,13 +81,13 @@ Signal bursts(size_t n, double rate, std::uint64_t seed) {
 }
 
 struct AlignCase {
-  const char *name;
+  const char* name;
   Signal reference, recording;
   double rate;
 };
 
 TEST(ReportIdentity, AlignMatchesSynkro) {
-  auto *synkro = entry<Synkro>("synkro", "synkro_2");
+  auto* synkro = entry<Synkro>("synkro", "synkro_2");
   const Signal n1 = noise(96000, 1);
   const Signal speech = bursts(144000, 48000, 7);
   const AlignCase cases[] = {
@@ -101,7 +101,7 @@ TEST(ReportIdentity, AlignMatchesSynkro) {
       {"44.1 kHz", noise(88200, 4), delayed(noise(88200, 4), 441, 88200), 44100},
       {"shorter recording", n1, delayed(n1, 100, 30000), 48000},
   };
-  for (const AlignCase &c : cases) {
+  for (const AlignCase& c : cases) {
     SCOPED_TRACE(c.name);
     Column ref(c.reference), rec(c.recording), out;
     double lag = 0.0, failed = 0.0;
@@ -122,13 +122,13 @@ TEST(ReportIdentity, AlignMatchesSynkro) {
 }
 
 struct TransientCase {
-  const char *name;
+  const char* name;
   Signal presence, activity, measured;
   double rate;
 };
 
 TEST(ReportIdentity, TransientMatchesBurstra) {
-  auto *burstra = entry<Burstra>("burstra", "burstra");
+  auto* burstra = entry<Burstra>("burstra", "burstra");
   const Signal floor = noise(144000, 11, 300.0);
   Signal burst = floor, gate(144000, 0.0);
   for (size_t i = 48000; i < 72000; ++i) burst[i] += noise(1, i, 8000.0)[0], gate[i] = 16000.0;
@@ -140,7 +140,7 @@ TEST(ReportIdentity, TransientMatchesBurstra) {
       {"44.1 kHz", Signal(132300, 2000.0), Signal(132300, 16000.0), noise(132300, 5, 3000.0), 44100},
       {"less than a frame", Signal(200, 1.0), Signal(200, 1.0), Signal(200, 1.0), 48000},
   };
-  for (const TransientCase &c : cases) {
+  for (const TransientCase& c : cases) {
     SCOPED_TRACE(c.name);
     Column p(c.presence), a(c.activity), m(c.measured);
     double difference = 0.0, active = 0.0, warning = 0.0;
@@ -151,7 +151,7 @@ TEST(ReportIdentity, TransientMatchesBurstra) {
       expectBits(r.report["active_level_db"], active, "active level");
       expectBits(r.report["warning"], warning, "warning");
       EXPECT_EQ(r.report["warnings_fired"].empty(), warning == 0.0);
-    } catch (const audiomeas::host::InputError &e) {
+    } catch (const audiomeas::host::InputError& e) {
       // Refused only where no frame can be formed, which the library flags.
       EXPECT_EQ(warning, 1.0) << e.what();
     }
@@ -165,7 +165,7 @@ Signal stimulus() {
   for (size_t i = 1920000; i < 3120000; ++i) x[i] *= 10.0;
   return x;
 }
-Signal device(const Signal &x) {
+Signal device(const Signal& x) {
   Signal y(x.size());
   double g = 1.0;
   for (size_t i = 0; i < x.size(); ++i) {
@@ -177,11 +177,11 @@ Signal device(const Signal &x) {
 }
 
 TEST(ReportIdentity, AttackReleaseMatchesEnvelo) {
-  auto *envelo = entry<Envelo>("envelo", "envelo_estimation");
+  auto* envelo = entry<Envelo>("envelo", "envelo_estimation");
   const Signal ref = stimulus();
   const Signal out = device(ref);
   struct {
-    const char *name;
+    const char* name;
     Signal recording;
     std::int64_t pad;
   } cases[] = {
@@ -190,7 +190,7 @@ TEST(ReportIdentity, AttackReleaseMatchesEnvelo) {
       {"unrelated", noise(out.size(), 5, 1000.0), 0},
       {"10 s late", delayed(out, 480000, out.size() + 480000), 0},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Column r(ref), rec(c.recording);
     double rise = 0.0, fall = 0.0, failed = 0.0;
@@ -205,7 +205,8 @@ TEST(ReportIdentity, AttackReleaseMatchesEnvelo) {
   }
   // A recording with no latency measures with the default pad, as the same
   // recording padded by hand does in the library.
-  const Signal padded = delayed(out, audiomeas::host::kDefaultPadSamples, out.size() + audiomeas::host::kDefaultPadSamples);
+  const Signal padded =
+      delayed(out, audiomeas::host::kDefaultPadSamples, out.size() + audiomeas::host::kDefaultPadSamples);
   Column r(ref), rec(padded);
   double rise = 0.0, fall = 0.0, failed = 0.0;
   envelo(r.get(), rec.get(), 0.0, 0.0, &rise, &fall, &failed);

@@ -21,7 +21,7 @@ struct GrowCase {
 // their loops by; a wrong step here writes past the block.
 TEST(EmxGrowth, CapacityFollowsSixteenThenDoubling) {
   const GrowCase cases[] = {
-      {0, 0, 0},   {0, 1, 16},   {0, 16, 16},  {0, 17, 32},  {0, 100, 128},
+      {0, 0, 0},    {0, 1, 16},   {0, 16, 16},  {0, 17, 32},  {0, 100, 128},
       {20, 21, 40}, {20, 20, 20}, {16, 17, 32}, {32, 10, 32}, {5, 6, 16},
   };
   for (const GrowCase& c : cases) {

@@ -23,7 +23,8 @@ class Column {
     array_->size[0] = n;
     array_->dimCount = 1;
     array_->capacity = n + extraCapacity;
-    array_->data = static_cast<real_T*>(std::calloc(static_cast<std::size_t>(array_->capacity) + 1, sizeof(real_T)));
+    array_->data =
+        static_cast<real_T*>(std::calloc(static_cast<std::size_t>(array_->capacity) + 1, sizeof(real_T)));
     if (n > 0) std::memcpy(array_->data, values.data(), sizeof(real_T) * values.size());
     array_->ownsData = true;
   }

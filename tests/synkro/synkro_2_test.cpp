@@ -101,7 +101,8 @@ TEST(SynkroVerdict, PeakRatioAtTheThreshold) {
     std::vector<std::pair<int32_T, real_T>> values;  // (index, value) in the reference
     real_T failed;
   };
-  const std::vector<std::pair<int32_T, real_T>> wide{{38, 25.0}, {13, 17.0}, {39, -17.0}, {12, 20.0}, {64, 20.0}};
+  const std::vector<std::pair<int32_T, real_T>> wide{
+      {38, 25.0}, {13, 17.0}, {39, -17.0}, {12, 20.0}, {64, 20.0}};
   auto with = [](std::vector<std::pair<int32_T, real_T>> v, int32_T i, real_T x) {
     v.emplace_back(i, x);
     return v;
@@ -134,7 +135,8 @@ TEST(SynkroVerdict, CoarseFlagOverridesASharpPeak) {
   const int32_T n = 3400;
   for (const auto& [q, failed] : {std::pair{171, 1.0}, std::pair{170, 0.0}}) {
     SCOPED_TRACE(q);
-    const auto reference = blocks(n, 10, [q](int64_t k) { return k > q; }, 1.0, 9);
+    const auto reference = blocks(
+        n, 10, [q](int64_t k) { return k > q; }, 1.0, 9);
     const Match r = match(reference, moved(reference, -10 * q), 2000.0);
     EXPECT_EQ(r.lag, 0.0);
     EXPECT_EQ(r.aligned, reference);

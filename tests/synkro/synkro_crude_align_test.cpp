@@ -42,7 +42,8 @@ Coarse run(const std::vector<real_T>& reference, const std::vector<real_T>& reco
 }
 
 std::vector<real_T> activeEverywhere(int32_T n, uint64_t seed = 11) {
-  return blocks(n, N, [](int64_t) { return true; }, 0.5, seed);
+  return blocks(
+      n, N, [](int64_t) { return true; }, 0.5, seed);
 }
 
 // Fails if a level equal to -50 dB counted as active (the reference would
@@ -166,7 +167,8 @@ TEST(CrudeAlignFlag, SignedShiftAgainstHalfTheLength) {
     EXPECT_EQ(delayed.shifted, moved(rec, N * q));
     EXPECT_EQ(delayed.flag, c.flag);
 
-    const auto lateRec = blocks(c.n, N, [q](int64_t k) { return k > q; }, 0.5, 5);
+    const auto lateRec = blocks(
+        c.n, N, [q](int64_t k) { return k > q; }, 0.5, 5);
     const Coarse advanced = run(activeEverywhere(c.n, 3), lateRec);
     EXPECT_EQ(advanced.shifted, moved(lateRec, -N * q));
     EXPECT_EQ(advanced.flag, 0.0);

@@ -75,9 +75,8 @@ void measureInChild(const Order& order, int mode, int fd) {
   for (const Exact* x : {&r, &ri}) {
     HostArray aligned(nullptr, 0, 0, true);
     double lag = 0, failed = 0;
-    symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, double, emxBuffer_real_T*,
-                    double*, double*)>(lib[0], "synkro_2")(x->get(), m.get(), 8000.0, &aligned.a, &lag,
-                                                           &failed);
+    symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, double, emxBuffer_real_T*, double*,
+                    double*)>(lib[0], "synkro_2")(x->get(), m.get(), 8000.0, &aligned.a, &lag, &failed);
     const std::vector<double> values = aligned.values();
     out.insert(out.end(), values.begin(), values.end());
     out.push_back(lag);
@@ -90,9 +89,9 @@ void measureInChild(const Order& order, int mode, int fd) {
                       s = noise(16000, 60, 7, 0);
   const Exact bp(p), ba(a), bs(s);
   double d = 0, level = 0, warning = 0;
-  symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, const emxBuffer_real_T*, double,
-                  double*, double*, double*)>(lib[2], "burstra")(bp.get(), ba.get(), bs.get(), 8000.0, &d, &level,
-                                                                 &warning);
+  symbol<void (*)(const emxBuffer_real_T*, const emxBuffer_real_T*, const emxBuffer_real_T*, double, double*,
+                  double*, double*)>(lib[2], "burstra")(bp.get(), ba.get(), bs.get(), 8000.0, &d, &level,
+                                                        &warning);
   out.insert(out.end(), {d, level, warning});
 
   // The kernels both envelo and burstra export under one name.

@@ -35,7 +35,7 @@ int main(void) {
 
   {
     real_T silence[480] = {0};
-    emxBuffer_real_T *x;
+    emxBuffer_real_T* x;
     real_T difference = 1.0, active = 0.0, warning = 0.0;
     burstra_initialize();
     x = emxCreateWrapper_real_T(silence, 480, 1);
