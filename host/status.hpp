@@ -6,15 +6,18 @@
 #include <string>
 #include <utility>
 
+#include "audiomeas.h"
+
 namespace audiomeas::host {
 
-// Process exit codes; documented in --help and the README.
+// Process exit codes, the public header's result codes; documented in
+// --help and the README.
 enum ExitCode : int {
-  kExitOk = 0,        // measured, no flag raised
-  kExitFlagged = 1,   // measured, but the library raised its flag (or the demo missed a truth)
-  kExitUsage = 2,     // bad command line or manifest
-  kExitBadInput = 3,  // an input file is missing, unreadable or unfit for the measurement
-  kExitOutput = 4,    // an output file could not be written
+  kExitOk = AUDIOMEAS_OK,
+  kExitFlagged = AUDIOMEAS_FLAGGED,  // also: the demo missed a truth
+  kExitUsage = AUDIOMEAS_USAGE,
+  kExitBadInput = AUDIOMEAS_BAD_INPUT,
+  kExitOutput = AUDIOMEAS_OUTPUT,
 };
 
 // A failure that ends one measurement with a message and an exit code.

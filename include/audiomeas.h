@@ -69,8 +69,14 @@ audiomeas_result* audiomeas_measure_files(const char* job);
  * NULL, never freed. */
 const char* audiomeas_measurements(void);
 
-/* Exit code of the tool for this result: 0 measured, 1 measured with a flag
- * raised, 2 bad job, 3 bad input (the JSON is then {"error": message}). */
+/* Result codes, which are also the audiomeas tool's exit codes. */
+#define AUDIOMEAS_OK 0        /* measured, no flag raised */
+#define AUDIOMEAS_FLAGGED 1   /* measured, but the library raised its flag */
+#define AUDIOMEAS_USAGE 2     /* bad command line, job or manifest */
+#define AUDIOMEAS_BAD_INPUT 3 /* an input is missing, unreadable or unfit */
+#define AUDIOMEAS_OUTPUT 4    /* an output file could not be written */
+
+/* The result's code (above). From 2 on, the JSON is {"error": message}. */
 int audiomeas_result_code(const audiomeas_result* result);
 
 /* The report (or the error) as one JSON object, UTF-8, NUL-terminated.

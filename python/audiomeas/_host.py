@@ -23,7 +23,7 @@ DETAILS = 1
 LIBRARY_OUTPUT = 2
 DEFAULT_PAD = -(2**63)
 
-# Exit codes of the audiomeas tool, which the host layer's results carry.
+# Result codes (include/audiomeas.h, AUDIOMEAS_OK ...), also the tool's exit codes.
 EXIT_OK, EXIT_FLAGGED, EXIT_USAGE, EXIT_BAD_INPUT, EXIT_OUTPUT = 0, 1, 2, 3, 4
 
 

@@ -82,3 +82,17 @@ def test_pip_installed_package_finds_the_libraries(tmp_path):
     assert r.stdout.startswith(str(site))
     assert "total_delay=1" in r.stdout
     assert (site / "audiomeas" / "lib" / "libaudiomeas.so").is_file()
+
+
+def test_constants_mirror_the_header():
+    """The package's copies of the host layer's macros are the header's."""
+    import re
+
+    from audiomeas import _host
+
+    header = (CHECKOUT / "include" / "audiomeas.h").read_text()
+    macros = dict(re.findall(r"#define AUDIOMEAS_(\w+) (\d+)u?\b", header))
+    mirrored = {"OK": _host.EXIT_OK, "FLAGGED": _host.EXIT_FLAGGED, "USAGE": _host.EXIT_USAGE,
+                "BAD_INPUT": _host.EXIT_BAD_INPUT, "OUTPUT": _host.EXIT_OUTPUT,
+                "DETAILS": _host.DETAILS, "LIBRARY_OUTPUT": _host.LIBRARY_OUTPUT}
+    assert {k: int(macros[k]) for k in mirrored} == mirrored
