@@ -30,6 +30,8 @@ struct SndFile {
 
 // Says why path cannot be opened for reading, or returns an empty string.
 std::string whyUnreadable(const std::string& path) {
+  // The system would open the name up to the NUL: another file.
+  if (path.find('\0') != std::string::npos) return "the name holds a NUL byte, which no file name can";
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return "no such file";

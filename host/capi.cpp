@@ -69,14 +69,41 @@ AM_EXPORT audiomeas_result* audiomeas_transient_snr(const double* presence, int6
   });
 }
 
+namespace {
+
+// A job's file: a string, or the array of its bytes for a name that is not
+// UTF-8 (JSON text must be).
+std::string pathOf(const Json& f) {
+  std::string path;
+  if (f.is_string()) {
+    path = f.get<std::string>();
+  } else if (f.is_array()) {
+    for (const Json& b : f) {
+      if (!b.is_number_unsigned() || b.get<std::uint64_t>() > 255)
+        throw usageError("bad job: a file given as bytes holds a value outside 0..255");
+      path.push_back(static_cast<char>(b.get<unsigned>()));
+    }
+  } else {
+    throw usageError("bad job: a file is a string or the array of its bytes");
+  }
+  return path;
+}
+
+}  // namespace
+
 AM_EXPORT audiomeas_result* audiomeas_measure_files(const char* job) {
   return run([&](audiomeas_result& r) {
     const Json j = Json::parse(job != nullptr ? job : "", nullptr, false);
-    if (j.is_discarded() || !j.is_object()) throw usageError("the job is not a JSON object");
+    if (j.is_discarded() || !j.is_object())
+      throw usageError(
+          "the job is not a JSON object in UTF-8 (give a file name that is not UTF-8 as the array of its "
+          "bytes)");
     Job w;
     try {
       w.measurement = j.at("measurement").get<std::string>();
-      w.files = j.at("files").get<std::vector<std::string>>();
+      const Json& files = j.at("files");
+      if (!files.is_array()) throw usageError("bad job: \"files\" is not an array");
+      for (const Json& f : files) w.files.push_back(pathOf(f));
       w.channel = j.contains("channel") && !j["channel"].is_null() ? j["channel"].get<int>() : 0;
       w.options.details = j.value("details", false);
       w.options.windowSeconds = j.value("window_s", 0.0);

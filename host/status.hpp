@@ -51,7 +51,10 @@ class InputError : public Failure {
   std::int64_t index_;
 };
 
-inline Failure badInput(const std::string& file, const std::string& what) {
+// The message names the file as written, a NUL byte as \0 (the message is C text).
+inline Failure badInput(std::string file, const std::string& what) {
+  for (std::size_t i = file.find('\0'); i != std::string::npos; i = file.find('\0', i + 2))
+    file.replace(i, 1, "\\0");
   return Failure(kExitBadInput, file + ": " + what);
 }
 

@@ -57,7 +57,8 @@ audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np, co
 
 /* One measurement on audio files, as the audiomeas tool runs it: job is a
  * JSON object {"measurement": "align" | "attack-release" | "transient-snr",
- * "files": [paths...], "channel": K (1-based, 0 or absent: mono files),
+ * "files": [paths...] (a path that is not UTF-8 as the array of its bytes,
+ * [109, 233, ...]), "channel": K (1-based, 0 or absent: mono files),
  * "details": bool, "pad_samples": P (attack-release; absent: the default),
  * "window_s": W (align; absent or 0: the whole signals)}.
  * The report carries the file names. */

@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import ctypes
 import json
+import os
 
 import numpy as np
 
@@ -85,15 +86,24 @@ def call(name: str, *args) -> tuple[int, dict, np.ndarray | None]:
     return collect(getattr(library(), f"audiomeas_{name}")(*args))
 
 
+def _job_path(path) -> str | list[int]:
+    """A file name as a job gives it: text, or its bytes when not UTF-8."""
+    raw = os.fsencode(path)
+    try:
+        return raw.decode("utf-8")
+    except UnicodeDecodeError:
+        return list(raw)
+
+
 def measure_files(measurement: str, files, channel: int = 0, *, details: bool = False,
                   pad_samples: int | None = None) -> tuple[int, dict]:
     """One measurement on audio files exactly as ``audiomeas batch`` runs a
     row: the exit code and the report (with the file names), or
     {"error": message} with exit code 2 or 3."""
-    job = {"measurement": measurement, "files": [str(f) for f in files],
+    job = {"measurement": measurement, "files": [_job_path(f) for f in files],
            "channel": int(channel), "details": bool(details)}
     if pad_samples is not None:
         job["pad_samples"] = int(pad_samples)
-    text = json.dumps(job, ensure_ascii=False).encode("utf-8", "surrogateescape")
+    text = json.dumps(job, ensure_ascii=False).encode("utf-8")
     code, report, _ = collect(library().audiomeas_measure_files(text))
     return code, report

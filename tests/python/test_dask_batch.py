@@ -4,6 +4,7 @@ other's file, no row lost or doubled when a worker process is killed."""
 import json
 import logging
 import os
+import shutil
 import signal
 import subprocess
 import sys
@@ -81,7 +82,11 @@ def small(tmp_path_factory):
     rows += [f'align,{ref},"{r}",' for r in recs]
     rows += ["transient-snr," + ",".join(ok), "", "transient-snr," + ",".join(f"sub/{s}" for s in short)]
     rows += [f"align,{ref},missing.wav", f"transient-snr,{ok[0]},{ok[1]},sub/../{ok[2]}"]
-    (d / "manifest.csv").write_text("\n".join(rows) + "\n")
+    # A name that is not UTF-8 is measured; one with a NUL names no file.
+    latin1 = os.fsdecode(b"t2-\xe9.wav")
+    shutil.copyfile(d / ok[2], os.path.join(os.fsencode(d), os.fsencode(latin1)))
+    rows += [f"transient-snr,{ok[0]},{ok[1]},{latin1}", f"transient-snr,{ok[0]},{ok[1]},{ok[2]}\0.wav"]
+    (d / "manifest.csv").write_bytes(("\n".join(rows) + "\n").encode("utf-8", "surrogateescape"))
     return d / "manifest.csv"
 
 
@@ -104,13 +109,13 @@ class TestOnOneLocalCluster:
             assert by_row(got) == by_row(want)
             for line in lines(got):  # field order too
                 assert list(line)[:5] == ["row", "measurement", "files", "status", "exit_code"]
-        statuses = [by_row(tmp_path / "small.dask")[r]["status"] for r in range(1, 8)]
-        assert statuses == ["ok"] * 4 + ["flagged", "error", "ok"]
+        statuses = [by_row(tmp_path / "small.dask")[r]["status"] for r in range(1, 10)]
+        assert statuses == ["ok"] * 4 + ["flagged", "error", "ok", "ok", "error"]
 
 
     @pytest.mark.parametrize("first, second", [(run_cli, run_dask), (run_dask, run_cli)])
     def test_either_runner_resumes_the_other(self, client, small, tmp_path, first, second):
-        text = small.read_text().splitlines()
+        text = small.read_bytes().decode("utf-8", "surrogateescape").splitlines()
         half = small.parent / f"half-{first.__name__}.csv"
         half.write_text("\n".join(text[:5]) + "\n")  # comment, header and the first three rows
         out = tmp_path / "results.jsonl"
@@ -119,7 +124,7 @@ class TestOnOneLocalCluster:
         with open(out, "a") as f:
             f.write('{"row":4,"measurement":"al')  # a line cut by a kill
         assert run[second](small, True) == batch.EXIT_BAD_INPUT
-        assert sorted(by_row(out)) == list(range(1, 8))
+        assert sorted(by_row(out)) == list(range(1, 10))
 
 
 def test_a_killed_worker_loses_no_row(tmp_path):
