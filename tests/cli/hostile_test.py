@@ -238,6 +238,14 @@ class Hostile(unittest.TestCase):
         self.expect(run("batch", manifest, "-o", results, "--resume"), OK, "0 run now")
         with open(results, "rb") as fh:
             self.assertEqual(fh.read(), text)
+        # A NUL ends the name the system opens: that row must not measure rec.wav.
+        with open(manifest, "wb") as fh:
+            fh.write(b"align,%s,%s\0.x\n" % (self.path("ref.wav").encode(), self.path("rec.wav").encode()))
+        os.remove(results)
+        self.expect(run("batch", manifest, "-o", results), BAD_INPUT)
+        with open(results, "rb") as fh:
+            row = json.loads(fh.read())
+        self.assertIn("rec.wav\\0.x: the name holds a NUL byte", row["error"])
 
     def test_output_that_cannot_be_written(self):
         p = self.path
