@@ -1,15 +1,19 @@
 // The C names libaudiomeas exports: a thin layer over the host layer's C++.
 #include "audiomeas.h"
 
+#include <initializer_list>
 #include <new>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "capi_result.hpp"
 #include "export.hpp"
 #include "measure.hpp"
+#include "memory.hpp"
 #include "report.hpp"
+#include "text.hpp"
 
 namespace {
 
@@ -30,6 +34,19 @@ Options optionsOf(unsigned flags, int64_t pad = AUDIOMEAS_DEFAULT_PAD) {
 
 using capi::run;
 
+// The array calls: the caller holds the inputs, so only what the
+// measurement adds must fit in the memory available.
+void requireMemoryFor(const char* measurement, std::initializer_list<std::pair<const char*, int64_t>> inputs,
+                      long long window = 0) {
+  std::vector<long long> lengths;
+  std::string described;
+  for (const auto& [name, n] : inputs) {
+    lengths.push_back(n);
+    described += (described.empty() ? "" : ", ") + fmt("%s of %lld samples", name, (long long)n);
+  }
+  requireMemory(measurement, estimatePeakBytes(measurement, lengths, window, true), described);
+}
+
 void store(audiomeas_result& r, Measurement&& m) {
   r.code = m.code;
   r.json = m.report.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -46,6 +63,9 @@ AM_EXPORT audiomeas_result* audiomeas_align(const double* reference, int64_t n, 
   return run([&](audiomeas_result& r) {
     Options o = optionsOf(flags);
     o.windowSeconds = window_seconds;
+    const double window = window_seconds > 0.0 && sample_rate > 0.0 ? window_seconds * sample_rate : 0.0;
+    requireMemoryFor("align", {{"reference", n}, {"recording", m}},
+                     window < 9.2e18 ? static_cast<long long>(window) : 0);
     store(r, align(view(reference, n), view(recording, m), sample_rate, o));
   });
 }
@@ -54,6 +74,7 @@ AM_EXPORT audiomeas_result* audiomeas_attack_release(const double* reference, in
                                                      const double* recording, int64_t m, double sample_rate,
                                                      int64_t pad_samples, unsigned flags) {
   return run([&](audiomeas_result& r) {
+    requireMemoryFor("attack-release", {{"reference", n}, {"recording", m}});
     store(r,
           attackRelease(view(reference, n), view(recording, m), sample_rate, optionsOf(flags, pad_samples)));
   });
@@ -64,6 +85,7 @@ AM_EXPORT audiomeas_result* audiomeas_transient_snr(const double* presence, int6
                                                     const double* measured, int64_t nm, double sample_rate,
                                                     unsigned flags) {
   return run([&](audiomeas_result& r) {
+    requireMemoryFor("transient-snr", {{"presence", np}, {"activity", na}, {"measured", nm}});
     store(r, transientSnr(view(presence, np), view(activity, na), view(measured, nm), sample_rate,
                           optionsOf(flags)));
   });

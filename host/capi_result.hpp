@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "audiomeas.h"
+#include "memory.hpp"
 #include "report.hpp"
 #include "status.hpp"
 
@@ -33,6 +34,10 @@ audiomeas_result* run(F f) {
     if (const auto* input = dynamic_cast<const InputError*>(&e)) {
       error["argument"] = input->argument();
       error["index"] = input->index() >= 0 ? Json(input->index()) : Json();
+    }
+    if (const auto* memory = dynamic_cast<const MemoryShortfall*>(&e)) {
+      error["needed_bytes"] = memory->needed();
+      error["available_bytes"] = memory->available();
     }
     r->json = error.dump(-1, ' ', false, Json::error_handler_t::replace);
   } catch (const std::bad_alloc&) {

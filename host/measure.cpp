@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "audio_io.hpp"
+#include "memory.hpp"
 #include "text.hpp"
 
 namespace audiomeas::host {
@@ -51,6 +52,29 @@ size_t fileCount(const std::string& measurement) {
   return k != nullptr ? k->arguments.size() : 0;
 }
 
+JobSize sizeOf(const Job& job) {
+  JobSize size;
+  std::vector<long long> lengths;
+  int rate = 0;
+  for (const std::string& f : job.files) {
+    long long frames = 0;
+    try {
+      const AudioInfo info = probeAudio(f);
+      frames = info.frames;
+      if (rate == 0) rate = info.sampleRate;
+    } catch (const Failure&) {
+      size.complete = false;
+    }
+    lengths.push_back(frames);
+    size.inputs +=
+        (size.inputs.empty() ? "" : ", ") + f + fmt(" (%.1f s)", rate > 0 ? double(frames) / rate : 0.0);
+  }
+  size.seconds = rate > 0 && !lengths.empty() ? double(lengths.front()) / rate : 0.0;
+  size.peakBytes =
+      estimatePeakBytes(job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
+  return size;
+}
+
 Outcome runJob(const Job& job) {
   const MeasurementKind* kind = kindOf(job.measurement);
   if (kind == nullptr) throw usageError("unknown measurement '" + job.measurement + "'");
@@ -60,6 +84,10 @@ Outcome runJob(const Job& job) {
   const bool align = job.measurement == "align";
   // An unusable output name is a usage error, found before any work.
   if (align && !job.alignedOutput.empty()) outputFormat(job.alignedOutput, 0);
+  if (!job.memoryAdmitted) {
+    const JobSize size = sizeOf(job);
+    if (size.complete) requireMemory(job.measurement, size.peakBytes, size.inputs);
+  }
 
   // align works at full scale 1.0, the others at the 16-bit scale.
   const Scale scale = align ? Scale::kUnit : Scale::kInt16;

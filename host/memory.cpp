@@ -53,10 +53,10 @@ double synkroBytes(double n) {
 }  // namespace
 
 std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
-                              long long window) {
+                              long long window, bool inputsHeld) {
   double samples = 0.0;
   for (long long n : lengths) samples += double(std::max(0LL, n));
-  double bytes = kBaseBytes + samples * kDouble;
+  double bytes = kBaseBytes + (inputsHeld ? 0.0 : samples * kDouble);
   if (measurement == "align" && !lengths.empty()) {
     const double n = double(std::max(0LL, lengths[0]));
     const double aligned = window > 0 ? std::min(n, double(window)) : n;
@@ -70,6 +70,20 @@ std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<
     bytes += kBurstraBytes;
   }
   return bytes >= 1.8e19 ? SIZE_MAX : std::size_t(bytes);
+}
+
+void requireMemory(const std::string& measurement, std::size_t estimate, const std::string& inputs) {
+  const std::optional<std::size_t> available = availableBytes();
+  if (!available || estimate <= *available) return;
+  const std::string advice = measurement == "align"
+                                 ? "align on the first part only (--window SECONDS; window_s in Python, "
+                                   "window_seconds in C), or use a machine with more memory"
+                                 : "use shorter recordings or a machine with more memory";
+  throw MemoryShortfall(
+      fmt("%s needs about %s of memory for %s, more than the %s available; ", measurement.c_str(),
+          describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(*available).c_str()) +
+          advice,
+      estimate, *available);
 }
 
 std::optional<std::size_t> availableBytes() {

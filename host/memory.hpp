@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "status.hpp"
+
 namespace audiomeas::host {
 
 // Peak bytes one measurement takes in this process, the program included:
@@ -15,8 +17,28 @@ namespace audiomeas::host {
 // measurement's argument order. window (align only, samples; 0: none) is
 // the part of both signals the alignment works on, the rest being only
 // read. An unknown measurement gives what its inputs take.
+// inputsHeld: the caller already holds the inputs (the C and Python array
+// calls), which are then not counted.
 std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
-                              long long window = 0);
+                              long long window = 0, bool inputsHeld = false);
+
+// A measurement refused before any work because it needs more memory than
+// the machine has available (exit 3).
+class MemoryShortfall : public Failure {
+ public:
+  MemoryShortfall(const std::string& message, std::size_t needed, std::size_t available)
+      : Failure(kExitBadInput, message), needed_(needed), available_(available) {}
+  std::size_t needed() const { return needed_; }
+  std::size_t available() const { return available_; }
+
+ private:
+  std::size_t needed_, available_;
+};
+
+// Throws MemoryShortfall when estimate exceeds availableBytes(), with what
+// the measurement needs for inputs (e.g. "ref.wav (60.0 s), rec.wav (60.0 s)")
+// and what to do. Nothing when the memory available cannot be read.
+void requireMemory(const std::string& measurement, std::size_t estimate, const std::string& inputs);
 
 // Bytes the process may still take: /proc/meminfo's MemAvailable, less when
 // an address-space limit (ulimit -v) leaves less room. nullopt when neither

@@ -303,20 +303,6 @@ class Admission {
   bool enveloBusy_ = false;
 };
 
-// A row's memory estimate from its files' headers. A file whose header
-// cannot be read counts as empty: the measurement then says why it fails.
-std::size_t rowEstimate(const Job& job) {
-  std::vector<long long> lengths;
-  for (const std::string& f : job.files) {
-    try {
-      lengths.push_back(probeAudio(f).frames);
-    } catch (const Failure&) {
-      lengths.push_back(0);
-    }
-  }
-  return estimatePeakBytes(job.measurement, lengths);
-}
-
 // One whole line per write(2) on an O_APPEND descriptor: a kill at any
 // moment leaves complete lines and at most one unfinished last line.
 bool writeLine(int fd, const std::string& line) {
@@ -435,7 +421,8 @@ int runBatch(const BatchOptions& o) {
       line["error"] = why;
     };
     const bool envelo = row.measurement == "attack-release";
-    const std::size_t need = rowEstimate(job);
+    const std::size_t need = sizeOf(job).peakBytes;
+    job.memoryAdmitted = true;  // within the budget, below
     if (need > budget) {
       fail(kExitBadInput, fmt("needs about %s of memory, more than the memory budget of %s; "
                               "give a larger --memory-budget or use a machine with more memory",

@@ -154,41 +154,6 @@ class Progress {
   std::thread ticker_;
 };
 
-// The memory the job will take, from the files' headers; refuses (exit 3)
-// a job that needs more than the machine has available. A file whose
-// header cannot be read is left to the measurement, which says why.
-std::size_t checkMemory(const Job& job, double* seconds) {
-  std::vector<long long> lengths;
-  int rate = 0;
-  try {
-    for (const std::string& f : job.files) {
-      const AudioInfo info = probeAudio(f);
-      if (rate == 0) rate = info.sampleRate;
-      lengths.push_back(info.frames);
-    }
-  } catch (const Failure&) {
-    return 0;
-  }
-  *seconds = rate > 0 ? double(lengths.front()) / rate : 0.0;
-  const std::size_t estimate =
-      estimatePeakBytes(job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
-  const std::optional<std::size_t> available = availableBytes();
-  if (available && estimate > *available) {
-    std::string inputs;
-    for (size_t i = 0; i < lengths.size(); ++i)
-      inputs +=
-          (i == 0 ? "" : ", ") + job.files[i] + fmt(" (%.1f s)", rate > 0 ? double(lengths[i]) / rate : 0.0);
-    throw Failure(
-        kExitBadInput,
-        fmt("%s needs about %s of memory for %s, more than the %s available; ", job.measurement.c_str(),
-            describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(*available).c_str()) +
-            (job.measurement == "align" ? "align on the first part with --window SECONDS, or use a machine "
-                                          "with more memory"
-                                        : "use shorter recordings or a machine with more memory"));
-  }
-  return estimate;
-}
-
 std::string doing(const std::string& measurement, double seconds) {
   if (measurement == "align") return fmt("aligning %.1f s", seconds);
   return fmt("measuring %s over %.1f s", measurement.c_str(), seconds);
@@ -204,12 +169,12 @@ int measure(const std::string& name, const MeasureArgs& a) {
   job.alignedOutput = a.output;
   job.options = a.options;
   refuseOverwrite(job.alignedOutput, job.files);
-  double seconds = 0.0;
-  const std::size_t estimate = checkMemory(job, &seconds);
+  // The job refuses itself when it needs more memory than is available.
+  const JobSize size = sizeOf(job);
 
   Outcome o;
   {
-    Progress progress(doing(name, seconds), describeBytes(estimate));
+    Progress progress(doing(name, size.seconds), describeBytes(size.peakBytes));
     o = runJob(job);
   }
   // File names need not be UTF-8: invalid bytes become U+FFFD in JSON.

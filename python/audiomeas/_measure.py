@@ -4,7 +4,8 @@ Python types are checked here (a signal must be a 1-D array of real numbers,
 a rate a number) and raise TypeError or ValueError naming the argument. What
 a measurement can take (lengths, finite samples, rates) is checked by the
 host layer before any library code runs; its refusals arrive here as
-ValueError with its message. Signals are converted once to contiguous
+ValueError with its message, or MemoryError when the measurement would need
+more memory than the machine has available. Signals are converted once to contiguous
 float64 (no copy when they already are) and lent for the duration of the call.
 """
 
@@ -48,6 +49,8 @@ def _whole(x, name: str) -> int:
 def _result(name: str, outcome, samples_field: str | None = None):
     code, report, samples = outcome
     if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
+        if "needed_bytes" in report:  # refused before any work: too little memory
+            raise MemoryError(report["error"])
         raise ValueError(report.get("error", "the measurement failed"))
     extra = {samples_field: samples if samples is not None else np.empty(0)} if samples_field else {}
     return _report.build(name, report, **extra)

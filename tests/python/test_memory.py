@@ -4,6 +4,8 @@ Each loop would grow by tens of MB if a call kept its result (report,
 samples), the library's output block or any container.
 """
 
+import os
+
 import numpy as np
 import pytest
 
@@ -51,3 +53,43 @@ def test_library_output_and_refusals_keep_memory_flat(signals):
 def test_transient_snr_keeps_memory_flat():
     p, a, m = transient_case(48000.0, frames=40, burst=(10, 30))
     assert grows_by(lambda: audiomeas.transient_snr(p, a, m, 48000.0)) < SLACK
+
+
+# Under an address-space limit a little above what the process holds: the
+# array calls and the file jobs refuse a measurement that would not fit
+# before any work (MemoryError, exit 3 with the figures); small ones run.
+UNDER_LIMIT = """
+import resource, sys
+import numpy as np, soundfile
+import audiomeas
+from audiomeas import _host
+
+x = 0.1 * np.random.default_rng(1).standard_normal(48000 * 60)
+soundfile.write(sys.argv[1] + "/long.wav", x, 48000, subtype="PCM_16")
+short = x[:48000]
+size = next(int(t.split()[1]) * 1024 for t in open("/proc/self/status") if t.startswith("VmSize:"))
+resource.setrlimit(resource.RLIMIT_AS, (size + 150 * 2**20,) * 2)
+for name, call in [("align", lambda s: audiomeas.align(s, s, 48000)),
+                   ("transient", lambda s: audiomeas.transient_snr(s, s, s, 48000))]:
+    try:
+        call(x)
+        print(name, "ran")
+    except MemoryError as e:
+        print(name, "refused", "needs about" in str(e))
+    call(short)
+code, report = _host.measure_files("align", [sys.argv[1] + "/long.wav"] * 2)
+print("file", code, report["needed_bytes"] > report["available_bytes"])
+"""
+
+
+def test_a_measurement_that_would_not_fit_is_refused_first(tmp_path):
+    import subprocess
+    import sys
+
+    from conftest import CHECKOUT
+
+    env = dict(os.environ, PYTHONPATH=str(CHECKOUT / "python"))
+    out = subprocess.run([sys.executable, "-c", UNDER_LIMIT, str(tmp_path)], capture_output=True,
+                         text=True, timeout=300, env=env)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split("\n")[:3] == ["align refused True", "transient ran", "file 3 True"]
