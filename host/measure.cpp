@@ -70,8 +70,10 @@ JobSize sizeOf(const Job& job) {
         (size.inputs.empty() ? "" : ", ") + f + fmt(" (%.1f s)", rate > 0 ? double(frames) / rate : 0.0);
   }
   size.seconds = rate > 0 && !lengths.empty() ? double(lengths.front()) / rate : 0.0;
-  size.peakBytes =
-      estimatePeakBytes(job.measurement, lengths, static_cast<long long>(job.options.windowSeconds * rate));
+  // Any window a job may carry (negative, NaN, huge) converts safely; align refuses the unfit.
+  const double window = job.options.windowSeconds * rate;
+  size.peakBytes = estimatePeakBytes(job.measurement, lengths,
+                                     window > 0.0 && window < 9.2e18 ? static_cast<long long>(window) : 0);
   return size;
 }
 
