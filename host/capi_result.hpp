@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "audiomeas.h"
-#include "memory.hpp"
 #include "report.hpp"
 #include "status.hpp"
 

@@ -22,19 +22,6 @@ namespace audiomeas::host {
 std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
                               long long window = 0, bool inputsHeld = false);
 
-// A measurement refused before any work because it needs more memory than
-// the machine has available (exit 3).
-class MemoryShortfall : public Failure {
- public:
-  MemoryShortfall(const std::string& message, std::size_t needed, std::size_t available)
-      : Failure(kExitBadInput, message), needed_(needed), available_(available) {}
-  std::size_t needed() const { return needed_; }
-  std::size_t available() const { return available_; }
-
- private:
-  std::size_t needed_, available_;
-};
-
 // Throws MemoryShortfall when estimate exceeds availableBytes(), with what
 // the measurement needs for inputs (e.g. "ref.wav (60.0 s), rec.wav (60.0 s)")
 // and what to do. Nothing when the memory available cannot be read.

@@ -1,6 +1,7 @@
 // Exit codes and the error type that carries a one-line message to the user.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -49,6 +50,19 @@ class InputError : public Failure {
  private:
   std::string argument_, detail_;
   std::int64_t index_;
+};
+
+// A measurement refused before any work because it needs more memory than
+// the machine has available (exit 3).
+class MemoryShortfall : public Failure {
+ public:
+  MemoryShortfall(const std::string& message, std::size_t needed, std::size_t available)
+      : Failure(kExitBadInput, message), needed_(needed), available_(available) {}
+  std::size_t needed() const { return needed_; }
+  std::size_t available() const { return available_; }
+
+ private:
+  std::size_t needed_, available_;
 };
 
 // The message names the file as written, a NUL byte as \0 (the message is C text).
