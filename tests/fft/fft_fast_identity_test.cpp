@@ -105,6 +105,14 @@ TEST_P(FastIdentity, VariableForwardAndInverse) {
 
 // From 2^23 on the pass-1 blocks grow beyond 8192 elements and fewer of
 // them are loaded together; 2^23 is also the longest kept plan.
+// Under AddressSanitizer the longest cases check memory only: the plain
+// oracle takes minutes there, and the native run checks the bits.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kCompareLongBits = false;
+#else
+constexpr bool kCompareLongBits = true;
+#endif
+
 TEST_P(FastIdentity, LongTransform) {
   if (GetParam()) GTEST_SKIP() << "the portable kernels run the same schedule; the shorter lengths cover it";
   const int L = 1 << 23, nx = 3 << 20;
@@ -112,7 +120,10 @@ TEST_P(FastIdentity, LongTransform) {
   RealVec in(x);
   ComplexVec y;
   fft(in.get(), L, y.get());
-  EXPECT_TRUE(sameBits(plain::forward(x.data(), nx, L), y.get()->data, y.length()));
+  ASSERT_EQ(y.length(), L);
+  if (kCompareLongBits) {
+    EXPECT_TRUE(sameBits(plain::forward(x.data(), nx, L), y.get()->data, y.length()));
+  }
 }
 
 TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
@@ -166,23 +177,29 @@ TEST_P(FastIdentity, FixedTransformsAndCorrelation) {
   std::unique_ptr<creal_T[]> X(new creal_T[kFftLength]);
   std::fill_n(X.get(), kFftLength, creal_T{-123456.75, 99.0});
   fixed::fft(x.data(), X.get());
-  EXPECT_TRUE(sameBits(plain::forward(x.data(), kSignalLength, kFftLength), X.get(), kFftLength));
+  if (kCompareLongBits) {
+    EXPECT_TRUE(sameBits(plain::forward(x.data(), kSignalLength, kFftLength), X.get(), kFftLength));
+  }
 
   const auto z = awkwardComplex(kFftLength, 8);
-  const auto want = plain::inverse(z.data(), kFftLength);
   std::unique_ptr<creal_T[]> out(new creal_T[kFftLength]);
   std::fill_n(out.get(), kFftLength, creal_T{-123456.75, 99.0});
   fixed::ifft(z.data(), out.get());
-  EXPECT_TRUE(sameBits(want, out.get(), kFftLength));
+  std::vector<creal_T> separate(out.get(), out.get() + kFftLength);
   std::copy(z.begin(), z.end(), out.get());
   fixed::ifft(out.get(), out.get());
-  EXPECT_TRUE(sameBits(want, out.get(), kFftLength));
+  EXPECT_TRUE(sameBits(separate, out.get(), kFftLength));  // in place as into another block
+  if (kCompareLongBits) {
+    EXPECT_TRUE(sameBits(plain::inverse(z.data(), kFftLength), out.get(), kFftLength));
+  }
 
-  const auto lags = plain::correlate(x.data(), kSignalLength, y.data(), kSignalLength, kFftLength, false);
   std::vector<real_T> c(kLagCount, -123456.75);
   fixed::xcorr(x.data(), y.data(), c.data());
-  EXPECT_TRUE(sameBits(lags, c.data(), kLagCount));
-  EXPECT_TRUE(sameBits(lags, fixed::correlation(x.data(), y.data(), 0), kLagCount));
+  EXPECT_TRUE(sameBits(c, fixed::correlation(x.data(), y.data(), 0), kLagCount));
+  if (kCompareLongBits) {
+    const auto lags = plain::correlate(x.data(), kSignalLength, y.data(), kSignalLength, kFftLength, false);
+    EXPECT_TRUE(sameBits(lags, c.data(), kLagCount));
+  }
 
   // Moved y: the same bits as correlating against a moved copy.
   for (int shift : {1234, -56789}) {
@@ -190,10 +207,11 @@ TEST_P(FastIdentity, FixedTransformsAndCorrelation) {
     for (int n = 0; n < kSignalLength; ++n) {
       if (n - shift >= 0 && n - shift < kSignalLength) moved[n] = y[n - shift];
     }
+    const real_T* got = fixed::correlation(x.data(), y.data(), shift);
+    if (!kCompareLongBits) continue;
     const auto want =
         plain::correlate(x.data(), kSignalLength, moved.data(), kSignalLength, kFftLength, false);
-    EXPECT_TRUE(sameBits(want, fixed::correlation(x.data(), y.data(), shift), kLagCount))
-        << "shift " << shift;
+    EXPECT_TRUE(sameBits(want, got, kLagCount)) << "shift " << shift;
   }
 }
 
