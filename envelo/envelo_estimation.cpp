@@ -116,19 +116,39 @@ Peak findPeak(const real_T cross_cor[kCorrelationLength]) {
 }
 
 real_T alignmentVerdict(real_T coarseShift, real_T totalDelay, const real_T cross_cor[kCorrelationLength],
-                        Peak peak, real_T* ratio) {
-  const bool earlierReject = coarseShift > kMaxShift || std::fabs(totalDelay) > kMaxDelay;
-  if (earlierReject && ratio == nullptr) return 1.0;
+                        Peak peak, Report::Tests* tests) {
+  const bool shiftPassed = !(coarseShift > kMaxShift);
+  const bool delayPassed = !(std::fabs(totalDelay) > kMaxDelay);
+  if (tests != nullptr) {
+    tests->coarseShift = {coarseShift, kMaxShift, shiftPassed};
+    tests->totalDelay = {std::fabs(totalDelay), kMaxDelay, delayPassed};
+  }
+  const bool earlierReject = !shiftPassed || !delayPassed;
+  if (earlierReject && tests == nullptr) return 1.0;
   // 1-based window peak +- 240,000, kept inside the correlation.
   const int32_T first = std::max(peak.index - kPeakHalfWindow, 1);
   const int32_T last = std::min(peak.index + kPeakHalfWindow, kCorrelationLength);
   const real_T windowSum = sumOf(cross_cor + (first - 1), last - first + 1);
   const real_T r = (windowSum - peak.value) / (2.0 * kPeakHalfWindow * peak.value);
-  if (ratio != nullptr) *ratio = r;
-  if (earlierReject) return 1.0;
   // A zero or non-finite peak gives no ratio and cannot vouch for the delay.
-  return r <= kMaxProminenceRatio ? 0.0 : 1.0;
+  const bool distinct = r <= kMaxDistinctness;
+  if (tests != nullptr) tests->distinctness = {r, kMaxDistinctness, distinct};
+  if (earlierReject) return 1.0;
+  return distinct ? 0.0 : 1.0;
 }
+
+namespace {
+
+Report::Rejection firstRejection(const Report::Tests& t) {
+  using Rejection = Report::Rejection;
+  return !t.coarseShift.passed     ? Rejection::kCoarseShift
+         : !t.totalDelay.passed    ? Rejection::kTotalDelay
+         : !t.distinctness.passed  ? Rejection::kDistinctness
+         : !t.recordingLags.passed ? Rejection::kNotLagging
+                                   : Rejection::kNone;
+}
+
+}  // namespace
 
 Alignment alignRecording(const real_T* reference, const real_T* recording, Report* report) {
   // recording[0 .. 719,999] stands for sig_tmp, the same samples moved by the
@@ -145,13 +165,12 @@ Alignment alignRecording(const real_T* reference, const real_T* recording, Repor
   if (report != nullptr && report->correlation)
     report->correlation(cross_cor, kCorrelationLength, peak.index);
   const real_T fineLag = static_cast<real_T>(kSignalLength - peak.index);
-  real_T ratio = kNoValue;
   Alignment a{fineLag - shift, alignmentVerdict(shift, fineLag - shift, cross_cor, peak,
-                                                report != nullptr ? &ratio : nullptr)};
-  // The recording must lag the reference.
-  if (!(a.totalDelay > 0.0)) a.failed = 1.0;
+                                                report != nullptr ? &report->tests : nullptr)};
+  const bool lags = a.totalDelay > kMinTotalDelay;
+  if (report != nullptr) report->tests.recordingLags = {a.totalDelay, kMinTotalDelay, lags};
+  if (!lags) a.failed = 1.0;
   if (report != nullptr) {
-    using Rejection = Report::Rejection;
     report->referenceOnset = onsets.reference;
     report->recordingOnset = onsets.recording;
     report->recordingThreshold = threshold;
@@ -160,12 +179,7 @@ Alignment alignRecording(const real_T* reference, const real_T* recording, Repor
     report->peakValue = peak.value;
     report->fineLag = fineLag;
     report->totalDelay = a.totalDelay;
-    report->distinctness = ratio;
-    report->rejection = shift > kMaxShift                     ? Rejection::kCoarseShift
-                        : std::fabs(a.totalDelay) > kMaxDelay ? Rejection::kTotalDelay
-                        : !(ratio <= kMaxProminenceRatio)     ? Rejection::kDistinctness
-                        : !(a.totalDelay > 0.0)               ? Rejection::kNotLagging
-                                                              : Rejection::kNone;
+    report->rejection = firstRejection(report->tests);
   }
   return a;
 }

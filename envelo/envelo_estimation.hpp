@@ -8,6 +8,7 @@
 
 #include "audiomeas_types.h"
 #include "envelo_kernels.hpp"
+#include "verdict.hpp"
 
 namespace audiomeas::envelo {
 
@@ -22,7 +23,8 @@ inline constexpr int32_T kMinReferenceLength =
 inline constexpr real_T kMaxShift = 360000.0;  // coarse shift, samples (7.5 s)
 inline constexpr real_T kMaxDelay = 240000.0;  // |total delay|, samples (5 s)
 inline constexpr int32_T kPeakHalfWindow = 240000;
-inline constexpr real_T kMaxProminenceRatio = 0.04;
+inline constexpr real_T kMaxDistinctness = 0.04;  // peak distinctness ratio
+inline constexpr real_T kMinTotalDelay = 0.0;     // exclusive: the recording must lag
 
 // ---- Reports ----
 
@@ -43,6 +45,14 @@ struct SegmentReport {
 struct Report {
   // The first reason the alignment failed, in the order the call tests them.
   enum class Rejection { kNone, kShortInput, kCoarseShift, kTotalDelay, kDistinctness, kNotLagging };
+  // Each test as the call decided it, in the order tried; a test after one
+  // that rejected is still decided and recorded.
+  struct Tests {
+    VerdictTest coarseShift;    // samples (positive moves later) against kMaxShift
+    VerdictTest totalDelay;     // |total delay|, samples, against kMaxDelay
+    VerdictTest distinctness;   // peak distinctness ratio; one that cannot be formed fails
+    VerdictTest recordingLags;  // total delay, samples, above kMinTotalDelay
+  };
   int32_T referenceOnset = 0;  // 1-based blocks; 0: not found
   int32_T recordingOnset = 0;
   real_T recordingThreshold = kNoValue;  // dB re 1.0
@@ -51,8 +61,7 @@ struct Report {
   real_T peakValue = kNoValue;
   real_T fineLag = 0.0;
   real_T totalDelay = 0.0;  // recording sample n + totalDelay is reference sample n
-  // Peak-prominence ratio, also formed when an earlier test rejected.
-  real_T distinctness = kNoValue;
+  Tests tests;
   Rejection rejection = Rejection::kShortInput;
   SegmentReport falling, rising;
   // When set, sees the 1,439,999 correlation magnitudes (1-based index k is
@@ -96,10 +105,10 @@ Peak findPeak(const real_T cross_cor[kCorrelationLength]);
 // magnitude exceeds 240,000, or the mean of the other magnitudes within
 // +-240,000 of the peak exceeds 4 % of it (the window is clipped to the
 // correlation, the divisor stays 480,000; an undefined ratio fails too).
-// *ratio, when given, receives the prominence ratio, formed whatever the
-// earlier tests decided.
+// tests, when given, receives the three tests as decided, the peak
+// distinctness ratio formed whatever the earlier tests decided.
 real_T alignmentVerdict(real_T coarseShift, real_T totalDelay, const real_T cross_cor[kCorrelationLength],
-                        Peak peak, real_T* ratio = nullptr);
+                        Peak peak, Report::Tests* tests = nullptr);
 
 // Total delay (recording sample n + delay is reference sample n) and the
 // failure flag, which is also set for a delay of zero or less. Reads the

@@ -4,10 +4,11 @@
  * it shares with one of them (lags, flags, settle times, levels) is that
  * library's result bit for bit. Beyond them it checks its inputs, explains
  * every raised flag and reports the data behind a result, as one JSON
- * document whose fields are described in the README ("Reports").
+ * document that schema/audiomeas.schema.json describes.
  *
- * Ownership: every function returning an audiomeas_result hands the caller a
- * new object (never NULL, also on bad input), released with
+ * Ownership: every function returning an audiomeas_result hands the caller an
+ * object (never NULL: on bad input, and when even the result cannot be
+ * allocated, one with code 3 and {"error": "out of memory"}), released with
  * audiomeas_result_free; the text and samples it returns live as long as it.
  * Input arrays are read only and stay the caller's. Calls may come from
  * several threads; attack/release calls are serialised inside.
@@ -17,6 +18,8 @@
 #define AUDIOMEAS_H
 
 #include <stdint.h>
+
+#include "audiomeas_version.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -56,18 +59,19 @@ audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np, co
                                           unsigned flags);
 
 /* One measurement on audio files, as the audiomeas tool runs it: job is a
- * JSON object {"measurement": "align" | "attack-release" | "transient-snr",
- * "files": [paths...] (a path that is not UTF-8 as the array of its bytes,
- * [109, 233, ...]), "channel": K (1-based, 0 or absent: mono files),
- * "details": bool, "pad_samples": P (attack-release; absent: the default),
- * "window_s": W (align; absent or 0: the whole signals)}.
- * The report carries the file names. */
+ * JSON object {"measurement": a name of the table, "files": [paths...] (a
+ * path that is not UTF-8 as the array of its bytes, [109, 233, ...]),
+ * "channel": K (1-based, 0 or absent: mono files), then any of the
+ * measurement's options by key ("details": bool, "pad_samples": P,
+ * "window_s": W, ...; absent: the table's default)}. Unknown fields and
+ * options the measurement does not take are refused (code 2). The report
+ * carries the file names. */
 audiomeas_result* audiomeas_measure_files(const char* job);
 
 /* The measurements audiomeas_measure_files runs, as a JSON object from each
  * name to its signal arguments in order (one file each), e.g.
- * {"align": ["reference", "recording"], ...}. The text is static: never
- * NULL, never freed. */
+ * {"align": ["reference", "recording"], ...}; audiomeas_measurement_table
+ * gives the whole table. The text is static: never NULL, never freed. */
 const char* audiomeas_measurements(void);
 
 /* Result codes, which are also the audiomeas tool's exit codes. */
@@ -91,19 +95,64 @@ const double* audiomeas_result_samples(const audiomeas_result* result, int64_t* 
 /* Releases a result; NULL is ignored. */
 void audiomeas_result_free(audiomeas_result* result);
 
-#ifdef __cplusplus
-}
-#endif
+/* The measurement table: every measurement audiomeas_measure and
+ * audiomeas_measure_files run, as one JSON object {"measurements": {name:
+ * {"library", "summary", "arguments": [{"name", "help"}...] (one signal or
+ * file each, in order), "options": [{"key", "flag", "type" ("flag",
+ * "integer", "number"), "default", "minimum", "maximum", "unit", "help"}...],
+ * "scale" ("unit": full scale 1.0, "int16": 16-bit scale), "fixed_rate"
+ * (Hz, or null), "flag" (the report's boolean that gives code 1),
+ * "one_at_a_time", "writes_samples"}}, "channel": {"minimum", "maximum",
+ * "help"}}. Static text: never NULL, never freed. */
+const char* audiomeas_measurement_table(void);
 
-#endif /* AUDIOMEAS_H */
+/* Any measurement of the table on sample arrays: count signals (as many as
+ * its arguments, in their order), signals[k] holding lengths[k] samples at
+ * sample_rate Hz in the measurement's scale; options_json an object of its
+ * options by key ({"pad_samples": 2400}; NULL or "{}": the defaults). The
+ * same report as the measurement's own call below. */
+audiomeas_result* audiomeas_measure(const char* measurement, const double* const* signals,
+                                    const int64_t* lengths, int count, double sample_rate,
+                                    const char* options_json);
+
+/* The project's version, "MAJOR.MINOR.PATCH" (AUDIOMEAS_VERSION of the
+ * library as built). Static text. */
+const char* audiomeas_version(void);
+
+/* ---- Batches: the protocol of `audiomeas batch`, for other runners ----
+ *
+ * A runner opens a batch, measures the rows it is given (each with
+ * audiomeas_measure_files on its job, wherever it likes), records each
+ * row's result as it finishes, and closes the batch. The manifest format,
+ * the results file, resume and the lock that keeps a second writer out are
+ * the library's; the runner only schedules. */
+typedef struct audiomeas_batch audiomeas_batch;
+
+/* request: {"manifest": path, "output": results file ("" or absent:
+ * standard output), "resume": bool, "channel": K, "options": {key: value}
+ * (batch-wide options of the table)}. On success (code 0) *batch is the
+ * open batch and the JSON is {"rows": N, "done_before": D, "notes":
+ * [text...], "todo": [{"row": r, "job": {...}}...]}; otherwise *batch is
+ * NULL and the JSON is the error, with the tool's exit code. */
+audiomeas_result* audiomeas_batch_open(const char* request, audiomeas_batch** batch);
+
+/* Appends row's line: code and json as audiomeas_measure_files gave them
+ * (a report, or {"error": message} from code 2 on). Code 0 when written;
+ * 2 for a row that is not one of the batch's; 4 when the results file
+ * could not be written (no line is written after that). Calls on one batch
+ * are serialised by the caller. */
+audiomeas_result* audiomeas_batch_record(audiomeas_batch* batch, int64_t row, int code, const char* json);
+
+/* The summary {"rows", "run_now", "done_before", "ok", "flagged", "failed",
+ * "not_run", "exit_code", "text"}, its code the batch's exit code;
+ * not_run: rows the runner could not measure. */
+audiomeas_result* audiomeas_batch_summary(const audiomeas_batch* batch, int64_t not_run);
+
+/* Closes the results file (releasing its lock) and frees the batch; NULL is
+ * ignored. */
+void audiomeas_batch_free(audiomeas_batch* batch);
 
 /* ---- Test signals and the reference compressor model ---- */
-#ifndef AUDIOMEAS_GENERATE_H
-#define AUDIOMEAS_GENERATE_H
-
-#ifdef __cplusplus
-extern "C" {
-#endif
 
 /* The attack/release stimulus: 5,544,000 samples (115.5 s at 48 kHz) in the
  * result's samples, full scale 1.0, on the 16-bit grid (k / 32768). Steady
@@ -129,4 +178,4 @@ audiomeas_result* audiomeas_model_compressor(const double* signal, int64_t n, do
 }
 #endif
 
-#endif /* AUDIOMEAS_GENERATE_H */
+#endif /* AUDIOMEAS_H */

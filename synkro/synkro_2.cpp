@@ -97,14 +97,17 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
     std::copy(paddedRecording->data + (first - shift), paddedRecording->data + (last - shift),
               shiftedRecording->data + first);
   }
-  *coarseFailed = d > 0.5 * static_cast<real_T>(m) ? 1.0 : 0.0;
+  // Only a delay beyond half the length rejects; an advance of any size passes.
+  const real_T shiftLimit = 0.5 * static_cast<real_T>(m);
+  const bool shiftPassed = !(d > shiftLimit);
+  *coarseFailed = shiftPassed ? 0.0 : 1.0;
   if (report != nullptr) {
+    report->tests.coarseShift = {d, shiftLimit, shiftPassed};
     report->blockLength = static_cast<real_T>(blockLength);
     report->referenceOnset = ref.onset;
     report->recordingOnset = rec.onset;
     report->recordingThreshold = recordingThreshold;
     report->coarseShift = d;
-    report->shiftLimit = 0.5 * static_cast<real_T>(m);
   }
 }
 
@@ -184,33 +187,34 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   }
 
   using Rejection = Report::Rejection;
-  Rejection rejection = !outputReady                                         ? Rejection::kNoOutput
-                        : coarseFailed > 0.0                                 ? Rejection::kCoarseShift
-                        : std::fabs(*fineLag) > static_cast<real_T>(m) / 3.0 ? Rejection::kFineLag
-                                                                             : Rejection::kNone;
+  const real_T lagLimit = static_cast<real_T>(m) / 3.0;
+  const bool lagPassed = !(std::fabs(*fineLag) > lagLimit);
+  if (report != nullptr) report->tests.fineLag = {std::fabs(*fineLag), lagLimit, lagPassed};
+  Rejection rejection = !outputReady         ? Rejection::kNoOutput
+                        : coarseFailed > 0.0 ? Rejection::kCoarseShift
+                        : !lagPassed         ? Rejection::kFineLag
+                                             : Rejection::kNone;
   // Peak distinctness: the window's magnitudes beside the peak (summed in
   // place, left to right as combineVectorElements does), over the peak times
   // floor(2m/3). The window is clipped to the correlation; the divisor stays.
-  // A NaN ratio does not reject.
-  real_T ratio = rtNaN;
+  // A NaN ratio does not reject. Without a report the ratio is formed only
+  // when it can still decide.
   if (rejection == Rejection::kNone || report != nullptr) {
     const int64_t halfWidth = m / 3;
     const int64_t lo = std::max<int64_t>(0, peak - halfWidth);
     const int64_t hi = std::min<int64_t>(lagCount - 1, peak + halfWidth);
     const real_T windowSum = sumOf(magnitude + lo, static_cast<int32_T>(hi - lo + 1));
     const auto divisor = static_cast<real_T>(2 * static_cast<int64_t>(m) / 3);
-    ratio = (windowSum - peakValue) / (divisor * peakValue);
-    if (rejection == Rejection::kNone && ratio > kMaxDistinctness) {
-      rejection = Rejection::kDistinctness;
-    }
+    const real_T ratio = (windowSum - peakValue) / (divisor * peakValue);
+    const bool distinct = !(ratio > kMaxDistinctness);
+    if (report != nullptr) report->tests.distinctness = {ratio, kMaxDistinctness, distinct};
+    if (rejection == Rejection::kNone && !distinct) rejection = Rejection::kDistinctness;
   }
   *alignmentFailed = rejection == Rejection::kNone ? 0.0 : 1.0;
   if (report != nullptr) {
-    report->lagLimit = static_cast<real_T>(m) / 3.0;
     report->peakIndex = peak + 1;
     report->peakValue = peakValue;
     report->fineLag = *fineLag;
-    report->distinctness = ratio;
     report->rejection = rejection;
   }
 }

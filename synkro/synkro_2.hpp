@@ -7,30 +7,37 @@
 #include <limits>
 
 #include "audiomeas_types.h"
+#include "verdict.hpp"
 
 namespace audiomeas::synkro {
 
-// What one call computed, for a host that explains its result; the exported
-// C layer passes none. Each number is the one the call itself used.
 // A peak-distinctness ratio above this rejects the match.
 inline constexpr real_T kMaxDistinctness = 0.04;
 
+// What one call computed, for a host that explains its result; the exported
+// C layer passes none. Each number is the one the call itself used.
 struct Report {
   // Which verdict test rejected the match, in the order they are tried.
   enum class Rejection { kNone, kNoOutput, kCoarseShift, kFineLag, kDistinctness };
+  // Each verdict test as the call decided it, in the order tried; a test
+  // after one that rejected is still decided and recorded.
+  struct Tests {
+    // Samples (positive delays) against half the reference length, to
+    // which the recording is padded or cut for the coarse stage.
+    VerdictTest coarseShift;
+    VerdictTest fineLag;       // |fine lag|, samples, against a third of the recording length
+    VerdictTest distinctness;  // peak-distinctness ratio; a NaN ratio passes
+  };
 
   real_T blockLength = 0.0;     // samples per 5 ms block; 0: no coarse stage
   real_T referenceOnset = 0.0;  // 1-based blocks; 0: not found
   real_T recordingOnset = 0.0;
   real_T recordingThreshold = std::numeric_limits<real_T>::quiet_NaN();  // dB re 1.0
   real_T coarseShift = 0.0;    // samples; positive delays the recording
-  real_T shiftLimit = 0.0;     // the coarse shift rejects above this (half the length)
-  real_T lagLimit = 0.0;       // |fine lag| rejects above this (a third of the recording)
   std::int64_t peakIndex = 0;  // 1-based correlation index; lag n - index
   real_T peakValue = std::numeric_limits<real_T>::quiet_NaN();
   real_T fineLag = 0.0;
-  // Peak-distinctness ratio, also formed when an earlier test rejected.
-  real_T distinctness = std::numeric_limits<real_T>::quiet_NaN();
+  Tests tests;
   Rejection rejection = Rejection::kNoOutput;
   // When set, sees the 2n - 1 correlation magnitudes (1-based index k is
   // lag n - k) and the 1-based peak index before they are freed.

@@ -1,19 +1,26 @@
 // The C names libaudiomeas exports: a thin layer over the host layer's C++.
 #include "audiomeas.h"
 
-#include <initializer_list>
+#include <memory>
 #include <new>
 #include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "batch.hpp"
 #include "capi_result.hpp"
 #include "export.hpp"
 #include "measure.hpp"
-#include "memory.hpp"
+#include "measurements.hpp"
 #include "report.hpp"
 #include "text.hpp"
+
+struct audiomeas_batch {
+  audiomeas::host::BatchSettings settings;
+  audiomeas::host::Manifest manifest;
+  std::unique_ptr<audiomeas::host::ResultsFile> results;  // reads manifest: declared after it
+};
 
 namespace {
 
@@ -34,23 +41,28 @@ Options optionsOf(unsigned flags, int64_t pad = AUDIOMEAS_DEFAULT_PAD) {
 
 using capi::run;
 
-// The array calls: the caller holds the inputs, so only what the
-// measurement adds must fit in the memory available.
-void requireMemoryFor(const char* measurement, std::initializer_list<std::pair<const char*, int64_t>> inputs,
-                      long long window = 0) {
-  std::vector<long long> lengths;
-  std::string described;
-  for (const auto& [name, n] : inputs) {
-    lengths.push_back(n);
-    described += (described.empty() ? "" : ", ") + fmt("%s of %lld samples", name, (long long)n);
-  }
-  requireMemory(measurement, estimatePeakBytes(measurement, lengths, window, true), described);
+Json parseJson(const char* text, const char* what) {
+  const Json j = Json::parse(text != nullptr ? text : "", nullptr, false);
+  if (j.is_discarded() || !j.is_object())
+    throw usageError(
+        std::string(what) +
+        " is not a JSON object in UTF-8 (give a file name that is not UTF-8 as the array of its bytes)");
+  return j;
 }
 
 void store(audiomeas_result& r, Measurement&& m) {
   r.code = m.code;
-  r.json = m.report.dump(-1, ' ', false, Json::error_handler_t::replace);
+  r.json = asWritten(m.report);
   r.samples = std::move(m.samples);
+}
+
+// The per-measurement calls of the first interface, over the table.
+audiomeas_result* measureWith(const char* name, std::initializer_list<std::span<const double>> signals,
+                              double rate, const Options& o) {
+  return run([&](audiomeas_result& r) {
+    const std::vector<std::span<const double>> all(signals);
+    store(r, measureArrays(measurementNamed(name), all, rate, o));
+  });
 }
 
 }  // namespace
@@ -60,94 +72,125 @@ extern "C" {
 AM_EXPORT audiomeas_result* audiomeas_align(const double* reference, int64_t n, const double* recording,
                                             int64_t m, double sample_rate, double window_seconds,
                                             unsigned flags) {
-  return run([&](audiomeas_result& r) {
-    Options o = optionsOf(flags);
-    o.windowSeconds = window_seconds;
-    const double window = window_seconds > 0.0 && sample_rate > 0.0 ? window_seconds * sample_rate : 0.0;
-    requireMemoryFor("align", {{"reference", n}, {"recording", m}},
-                     window < 9.2e18 ? static_cast<long long>(window) : 0);
-    store(r, align(view(reference, n), view(recording, m), sample_rate, o));
-  });
+  Options o = optionsOf(flags);
+  o.windowSeconds = window_seconds;
+  return measureWith("align", {view(reference, n), view(recording, m)}, sample_rate, o);
 }
 
 AM_EXPORT audiomeas_result* audiomeas_attack_release(const double* reference, int64_t n,
                                                      const double* recording, int64_t m, double sample_rate,
                                                      int64_t pad_samples, unsigned flags) {
-  return run([&](audiomeas_result& r) {
-    requireMemoryFor("attack-release", {{"reference", n}, {"recording", m}});
-    store(r,
-          attackRelease(view(reference, n), view(recording, m), sample_rate, optionsOf(flags, pad_samples)));
-  });
+  return measureWith("attack-release", {view(reference, n), view(recording, m)}, sample_rate,
+                     optionsOf(flags, pad_samples));
 }
 
 AM_EXPORT audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np,
                                                     const double* activity, int64_t na,
                                                     const double* measured, int64_t nm, double sample_rate,
                                                     unsigned flags) {
+  return measureWith("transient-snr", {view(presence, np), view(activity, na), view(measured, nm)},
+                     sample_rate, optionsOf(flags));
+}
+
+AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const double* const* signals,
+                                              const int64_t* lengths, int count, double sample_rate,
+                                              const char* options_json) {
   return run([&](audiomeas_result& r) {
-    requireMemoryFor("transient-snr", {{"presence", np}, {"activity", na}, {"measured", nm}});
-    store(r, transientSnr(view(presence, np), view(activity, na), view(measured, nm), sample_rate,
-                          optionsOf(flags)));
+    if (measurement == nullptr) throw usageError("no measurement named");
+    const MeasurementSpec& m = measurementNamed(measurement);
+    if (count < 0 || size_t(count) != m.arguments.size())
+      throw usageError(fmt("%s takes %zu signals, %d given", m.name, m.arguments.size(), count));
+    if (count > 0 && (signals == nullptr || lengths == nullptr)) throw usageError("no signals to read");
+    // The options are read as a job's are: the same checks, the same messages.
+    Json job = options_json != nullptr ? parseJson(options_json, "the options") : Json::object();
+    job["measurement"] = m.name;
+    const Options options = jobFromJson(job).options;
+    std::vector<std::span<const double>> views;
+    for (int k = 0; k < count; ++k) {
+      if (lengths[k] > 0 && signals[k] == nullptr)
+        throw InputError(m.arguments[size_t(k)].name, "no samples to read");
+      views.push_back(view(signals[k], lengths[k]));
+    }
+    store(r, measureArrays(m, views, sample_rate, options));
   });
 }
 
-namespace {
-
-// A job's file: a string, or the array of its bytes for a name that is not
-// UTF-8 (JSON text must be).
-std::string pathOf(const Json& f) {
-  std::string path;
-  if (f.is_string()) {
-    path = f.get<std::string>();
-  } else if (f.is_array()) {
-    for (const Json& b : f) {
-      if (!b.is_number_unsigned() || b.get<std::uint64_t>() > 255)
-        throw usageError("bad job: a file given as bytes holds a value outside 0..255");
-      path.push_back(static_cast<char>(b.get<unsigned>()));
-    }
-  } else {
-    throw usageError("bad job: a file is a string or the array of its bytes");
-  }
-  return path;
-}
-
-}  // namespace
-
 AM_EXPORT audiomeas_result* audiomeas_measure_files(const char* job) {
   return run([&](audiomeas_result& r) {
-    const Json j = Json::parse(job != nullptr ? job : "", nullptr, false);
-    if (j.is_discarded() || !j.is_object())
-      throw usageError(
-          "the job is not a JSON object in UTF-8 (give a file name that is not UTF-8 as the array of its "
-          "bytes)");
-    Job w;
-    try {
-      w.measurement = j.at("measurement").get<std::string>();
-      const Json& files = j.at("files");
-      if (!files.is_array()) throw usageError("bad job: \"files\" is not an array");
-      for (const Json& f : files) w.files.push_back(pathOf(f));
-      w.channel = j.contains("channel") && !j["channel"].is_null() ? j["channel"].get<int>() : 0;
-      w.options.details = j.value("details", false);
-      w.options.windowSeconds = j.value("window_s", 0.0);
-      if (j.contains("pad_samples")) w.options.padSamples = j["pad_samples"].get<int64_t>();
-    } catch (const Json::exception& e) {
-      throw usageError(std::string("bad job: ") + e.what());
-    }
-    if (w.channel < 0) throw usageError("channel counts from 1");
-    Outcome o = runJob(w);
+    Outcome o = runJob(jobFromJson(parseJson(job, "the job")));
     r.code = o.code;
-    r.json = o.json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    r.json = asWritten(o.json);
   });
 }
 
 AM_EXPORT const char* audiomeas_measurements(void) {
   static const std::string text = [] {
     Json j = Json::object();
-    for (const MeasurementKind& k : measurementKinds()) j[k.name] = k.arguments;
+    for (const MeasurementSpec& m : measurements()) {
+      j[m.name] = Json::array();
+      for (const ArgumentSpec& a : m.arguments) j[m.name].push_back(a.name);
+    }
     return j.dump();
   }();
   return text.c_str();
 }
+
+AM_EXPORT const char* audiomeas_measurement_table(void) {
+  static const std::string text = measurementTableJson().dump();
+  return text.c_str();
+}
+
+AM_EXPORT const char* audiomeas_version(void) { return AUDIOMEAS_VERSION; }
+
+AM_EXPORT audiomeas_result* audiomeas_batch_open(const char* request, audiomeas_batch** batch) {
+  if (batch != nullptr) *batch = nullptr;
+  return run([&](audiomeas_result& r) {
+    if (batch == nullptr) throw usageError("no place for the batch");
+    auto b = std::make_unique<audiomeas_batch>();
+    b->settings = batchSettingsFromJson(parseJson(request, "the batch request"));
+    b->manifest = readManifest(b->settings.manifest);
+    b->results = std::make_unique<ResultsFile>(b->settings, b->manifest);
+    Json todo = Json::array();
+    for (const ManifestRow* row : b->results->todo())
+      todo.push_back({{"row", row->row}, {"job", jobJson(rowJob(b->settings, *row))}});
+    r.json = asWritten(Json{{"rows", b->manifest.rows.size()},
+                            {"done_before", b->results->doneBefore().size()},
+                            {"notes", b->manifest.notes},
+                            {"todo", std::move(todo)}});
+    r.code = kExitOk;
+    *batch = b.release();
+  });
+}
+
+AM_EXPORT audiomeas_result* audiomeas_batch_record(audiomeas_batch* batch, int64_t row, int code,
+                                                   const char* json) {
+  return run([&](audiomeas_result& r) {
+    if (batch == nullptr) throw usageError("no batch");
+    if (row < 1 || size_t(row) > batch->manifest.rows.size())
+      throw usageError(
+          fmt("row %lld is not a row of the manifest (1..%zu)", (long long)row, batch->manifest.rows.size()));
+    // Text that is no JSON object still gives its row a line: an error.
+    Json outcome = Json::parse(json != nullptr ? json : "", nullptr, false);
+    if (outcome.is_discarded() || !outcome.is_object()) {
+      outcome = Json{{"error", "the measurement gave no report"}};
+      if (code == kExitOk || code == kExitFlagged) code = kExitBadInput;
+    }
+    batch->results->record(batch->manifest.rows[size_t(row) - 1], code, outcome);
+    r.code = kExitOk;
+    r.json = "{}";
+  });
+}
+
+AM_EXPORT audiomeas_result* audiomeas_batch_summary(const audiomeas_batch* batch, int64_t not_run) {
+  return run([&](audiomeas_result& r) {
+    if (batch == nullptr) throw usageError("no batch");
+    const BatchSummary s = batch->results->summary(not_run > 0 ? std::size_t(not_run) : 0);
+    r.code = s.code;
+    r.json = asWritten(s.json());
+  });
+}
+
+AM_EXPORT void audiomeas_batch_free(audiomeas_batch* batch) { delete batch; }
 
 AM_EXPORT int audiomeas_result_code(const audiomeas_result* result) {
   return result != nullptr ? result->code : kExitBadInput;
@@ -163,6 +206,8 @@ AM_EXPORT const double* audiomeas_result_samples(const audiomeas_result* result,
   return any ? result->samples.data() : nullptr;
 }
 
-AM_EXPORT void audiomeas_result_free(audiomeas_result* result) { delete result; }
+AM_EXPORT void audiomeas_result_free(audiomeas_result* result) {
+  if (result != capi::outOfMemory()) delete result;
+}
 
 }  // extern "C"

@@ -18,12 +18,20 @@ struct audiomeas_result {
 
 namespace audiomeas::host::capi {
 
+// The result handed out when not even a result can be allocated: shared,
+// never freed (audiomeas_result_free passes it by), so that no call returns
+// NULL.
+inline audiomeas_result* outOfMemory() {
+  static audiomeas_result r{R"({"error":"out of memory"})", {}, kExitBadInput};
+  return &r;
+}
+
 // Runs f, turning every failure into a result that says what went wrong:
 // no exception crosses the C boundary.
 template <class F>
 audiomeas_result* run(F f) {
   auto* r = new (std::nothrow) audiomeas_result;
-  if (r == nullptr) return nullptr;
+  if (r == nullptr) return outOfMemory();
   try {
     f(*r);
   } catch (const Failure& e) {

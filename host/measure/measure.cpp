@@ -1,6 +1,7 @@
 #include "measure.hpp"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 
 #include "audio_io.hpp"
@@ -9,20 +10,7 @@
 
 namespace audiomeas::host {
 
-const std::vector<MeasurementKind>& measurementKinds() {
-  static const std::vector<MeasurementKind> kKinds{{"align", {"reference", "recording"}},
-                                                   {"attack-release", {"reference", "recording"}},
-                                                   {"transient-snr", {"presence", "activity", "measured"}}};
-  return kKinds;
-}
-
 namespace {
-
-const MeasurementKind* kindOf(const std::string& name) {
-  for (const MeasurementKind& k : measurementKinds())
-    if (name == k.name) return &k;
-  return nullptr;
-}
 
 void requireSameRate(const Signal& first, const Signal& other) {
   if (other.sampleRate != first.sampleRate)
@@ -31,25 +19,88 @@ void requireSameRate(const Signal& first, const Signal& other) {
 }
 
 // A check of the host layer names an argument; the user knows the file.
-Failure inFile(const InputError& e, const MeasurementKind& kind, const std::vector<Signal>& signals,
+// The sample rate is the first file's; anything else it names is an
+// option, the command line's (or the manifest's) fault.
+Failure inFile(const InputError& e, const MeasurementSpec& m, const std::vector<Signal>& signals,
                int channel) {
-  if (e.argument() == "pad_samples" || e.argument() == "window") return usageError(e.what());
-  size_t i = 0;  // the sample rate is the first file's
-  for (size_t k = 0; k < kind.arguments.size(); ++k)
-    if (e.argument() == kind.arguments[k]) i = k;
+  size_t i = m.arguments.size();
+  for (size_t k = 0; k < m.arguments.size(); ++k)
+    if (e.argument() == m.arguments[k].name) i = k;
+  if (e.argument() == "sample_rate") i = 0;
+  if (i == m.arguments.size()) return usageError(e.what());
   const Signal& s = signals[i];
   std::string where = s.path;
   if (s.channels > 1) where += fmt(" (channel %d)", channel);
   return badInput(where, e.detail());
 }
 
+// A window in seconds as samples at rate, whatever its value (negative, NaN,
+// huge): the measurement refuses the unfit ones itself.
+long long windowSamples(const Options& o, double rate) {
+  const double w = o.windowSeconds * rate;
+  return w > 0.0 && w < 9.2e18 ? static_cast<long long>(w) : 0;
+}
+
+// A job's file: a string, or the array of its bytes for a name that is not
+// UTF-8 (JSON text must be).
+std::string pathOf(const Json& f) {
+  std::string path;
+  if (f.is_string()) {
+    path = f.get<std::string>();
+  } else if (f.is_array()) {
+    for (const Json& b : f) {
+      if (!b.is_number_unsigned() || b.get<std::uint64_t>() > 255)
+        throw usageError("bad job: a file given as bytes holds a value outside 0..255");
+      path.push_back(static_cast<char>(b.get<unsigned>()));
+    }
+  } else {
+    throw usageError("bad job: a file is a string or the array of its bytes");
+  }
+  return path;
+}
+
 }  // namespace
 
-bool isMeasurement(const std::string& name) { return kindOf(name) != nullptr; }
+Job jobFromJson(const Json& j) {
+  if (!j.is_object()) throw usageError("bad job: not a JSON object");
+  Job job;
+  const auto name = j.find("measurement");
+  if (name == j.end() || !name->is_string()) throw usageError("bad job: no \"measurement\" string");
+  const MeasurementSpec& m = measurementNamed(name->get<std::string>());
+  job.measurement = m.name;
+  for (const auto& [key, value] : j.items()) {
+    if (key == "measurement") continue;
+    if (key == "files") {
+      if (!value.is_array()) throw usageError("bad job: \"files\" is not an array");
+      for (const Json& f : value) job.files.push_back(pathOf(f));
+    } else if (key == "channel") {
+      if (value.is_null()) continue;
+      const bool whole = value.is_number_integer() ||
+                         (value.is_number_float() && value.get<double>() == std::floor(value.get<double>()));
+      if (!whole || value.get<double>() < 0.0 || value.get<double>() > double(INT_MAX))
+        throw usageError("bad job: \"channel\" is " + value.dump() + fmt(", not a channel 1..%d", INT_MAX));
+      job.channel = static_cast<int>(value.get<double>());
+    } else if (const OptionSpec* o = findOption(key)) {
+      if (!takesOption(m, *o)) throw usageError(fmt("bad job: %s takes no option %s", m.name, o->key));
+      if (!value.is_number() && !value.is_boolean())
+        throw usageError(fmt("bad job: %s is %s, not a value", o->key, value.dump().c_str()));
+      const double v = value.is_boolean() ? double(value.get<bool>()) : value.get<double>();
+      checkOptionValue(*o, v, o->key);
+      o->set(job.options, v);
+    } else {
+      throw usageError("bad job: unknown field \"" + key + "\"");
+    }
+  }
+  return job;
+}
 
-size_t fileCount(const std::string& measurement) {
-  const MeasurementKind* k = kindOf(measurement);
-  return k != nullptr ? k->arguments.size() : 0;
+Json jobOptionsJson(const Job& job) {
+  Json j = Json::object();
+  const Json given = optionsJson(job.options, &measurementNamed(job.measurement));
+  const Json defaults = optionsJson(Options{}, &measurementNamed(job.measurement));
+  for (const auto& [key, value] : given.items())
+    if (value != defaults[key]) j[key] = value;
+  return j;
 }
 
 JobSize sizeOf(const Job& job) {
@@ -70,172 +121,82 @@ JobSize sizeOf(const Job& job) {
         (size.inputs.empty() ? "" : ", ") + f + fmt(" (%.1f s)", rate > 0 ? double(frames) / rate : 0.0);
   }
   size.seconds = rate > 0 && !lengths.empty() ? double(lengths.front()) / rate : 0.0;
-  // Any window a job may carry (negative, NaN, huge) converts safely; align refuses the unfit.
-  const double window = job.options.windowSeconds * rate;
-  size.peakBytes = estimatePeakBytes(job.measurement, lengths,
-                                     window > 0.0 && window < 9.2e18 ? static_cast<long long>(window) : 0);
+  size.peakBytes =
+      estimatePeakBytes(measurementNamed(job.measurement), lengths, windowSamples(job.options, rate));
   return size;
 }
 
 Outcome runJob(const Job& job) {
-  const MeasurementKind* kind = kindOf(job.measurement);
-  if (kind == nullptr) throw usageError("unknown measurement '" + job.measurement + "'");
-  if (job.files.size() != kind->arguments.size())
-    throw usageError(
-        fmt("%s takes %zu files, %zu given", kind->name, kind->arguments.size(), job.files.size()));
-  const bool align = job.measurement == "align";
+  const MeasurementSpec& m = measurementNamed(job.measurement);
+  if (job.files.size() != m.arguments.size())
+    throw usageError(fmt("%s takes %zu files, %zu given", m.name, m.arguments.size(), job.files.size()));
   // An unusable output name is a usage error, found before any work.
-  if (align && !job.alignedOutput.empty()) outputFormat(job.alignedOutput, 0);
+  if (!job.alignedOutput.empty()) {
+    if (m.signalOut == nullptr)
+      throw usageError(fmt("%s writes no signal to %s", m.name, job.alignedOutput.c_str()));
+    outputFormat(job.alignedOutput, 0);
+  }
   if (!job.memoryAdmitted) {
     const JobSize size = sizeOf(job);
-    if (size.complete) requireMemory(job.measurement, size.peakBytes, size.inputs);
+    if (size.complete) requireMemory(m, size.peakBytes, size.inputs);
   }
 
-  // align works at full scale 1.0, the others at the 16-bit scale.
-  const Scale scale = align ? Scale::kUnit : Scale::kInt16;
   std::vector<Signal> signals;
   for (const std::string& f : job.files) {
-    signals.push_back(readAudio(f, job.channel, scale));
+    signals.push_back(readAudio(f, job.channel, m.scale));
     requireSameRate(signals.front(), signals.back());
   }
-  const double rate = signals.front().sampleRate;
+  std::vector<std::span<const double>> views;
+  for (const Signal& s : signals) views.emplace_back(s.samples);
 
-  Measurement m;
+  Measurement result;
   try {
-    if (align) {
-      m = host::align(signals[0].samples, signals[1].samples, rate, job.options);
-    } else if (job.measurement == "attack-release") {
-      m = attackRelease(signals[0].samples, signals[1].samples, rate, job.options);
-    } else {
-      m = transientSnr(signals[0].samples, signals[1].samples, signals[2].samples, rate, job.options);
-    }
+    result = m.run(views, signals.front().sampleRate, job.options);
   } catch (const InputError& e) {
-    throw inFile(e, *kind, signals, job.channel);
+    throw inFile(e, m, signals, job.channel);
   }
 
   Outcome o;
-  o.json = Json{{"measurement", job.measurement}};
-  for (size_t k = 0; k < signals.size(); ++k) o.json[kind->arguments[k]] = signals[k].path;
+  o.json = Json{{"measurement", m.name}};
+  for (size_t k = 0; k < signals.size(); ++k) o.json[m.arguments[k].name] = signals[k].path;
   o.json["channel"] = job.channel > 0 ? Json(job.channel) : Json();
-  for (auto& [key, value] : m.report.items())
+  for (auto& [key, value] : result.report.items())
     if (key != "measurement") o.json[key] = std::move(value);
-  if (align) {
-    if (!job.alignedOutput.empty()) {
-      writeAudio(job.alignedOutput, m.samples, signals[1].sampleRate,
-                 outputFormat(job.alignedOutput, signals[1].format));
-    }
-    o.json["aligned_output"] = job.alignedOutput.empty() ? Json() : Json(job.alignedOutput);
+  if (m.signalOut != nullptr) {
+    // The signal is written in the last argument's format and rate.
+    if (!job.alignedOutput.empty())
+      writeAudio(job.alignedOutput, result.samples, signals.back().sampleRate,
+                 outputFormat(job.alignedOutput, signals.back().format));
+    o.json[std::string(m.signalOut) + "_output"] =
+        job.alignedOutput.empty() ? Json() : Json(job.alignedOutput);
   }
-  o.text = describe(o.json);
-  o.code = m.code;
+  o.text = m.describe(o.json);
+  o.code = result.code;
   return o;
 }
 
-namespace {
-
-std::string number(const Json& v, const char* format) {
-  return v.is_number() ? fmt(format, v.get<double>()) : std::string("none");
+std::string describe(const Json& report) {
+  const MeasurementSpec* m =
+      report.is_object() && report.contains("measurement") && report["measurement"].is_string()
+          ? findMeasurement(report["measurement"].get<std::string>())
+          : nullptr;
+  return m != nullptr ? m->describe(report) : std::string();
 }
 
-std::string line(const char* label, const std::string& text) {
-  return fmt("%-16s %s\n", label, text.c_str());
-}
-
-std::string files(const Json& r) {
-  std::string s;
-  const MeasurementKind* kind = kindOf(r.value("measurement", ""));
-  if (kind == nullptr) return s;
-  for (const char* a : kind->arguments)
-    if (r.contains(a)) s += line(a, r[a].get<std::string>());
-  return s;
-}
-
-// The failed test or fired checks, each with its value and limit.
-std::string verdict(const Json& r, const char* flag, const char* trusted) {
-  if (!r.value(flag, false)) return line("verdict", trusted);
-  std::string s = line("verdict", fmt("FLAGGED (%s)", flag));
-  if (r.contains("reason") && r["reason"].is_string()) s += line("reason", r["reason"].get<std::string>());
-  return s;
-}
-
-std::string delay(const Json& r) {
-  return line("total delay", fmt("%s samples (%s ms): %s", number(r["total_delay_samples"], "%.0f").c_str(),
-                                 number(r["total_delay_ms"], "%.3f").c_str(),
-                                 r["delay_direction"].get<std::string>().c_str())) +
-         line("of which",
-              fmt("coarse shift %s, fine lag %s samples", number(r["coarse_shift_samples"], "%.0f").c_str(),
-                  number(r["fine_lag_samples"], "%.0f").c_str()));
-}
-
-// The host's second opinion, printed under the library's verdict, which it
-// never replaces.
-std::string opinion(const Json& r) {
-  if (!r.contains("match")) return "";
-  const Json& m = r["match"];
-  const char* polarity = m["polarity"] == "inverted" ? ", polarity inverted" : "";
-  std::string s =
-      line("match",
-           fmt("%s%s (host's opinion: coefficient %s, residual %s over %s samples)",
-               m["opinion"].get<std::string>().c_str(), polarity, number(m["coefficient"], "%.5f").c_str(),
-               number(m["residual_db"], "%.1f dB").c_str(), number(m["overlap_samples"], "%.0f").c_str()));
-  if (!r.contains("drift")) return s;
-  s += line("sub-sample delay",
-            fmt("%s samples (%s ms)", number(r["sub_sample_delay_samples"], "%.3f").c_str(),
-                number(r["sub_sample_delay_ms"], "%.4f").c_str()));
-  const Json& d = r["drift"];
-  if (!d["drift_ppm"].is_number())
-    return s + line("drift", "not measured: " + d["reason"].get<std::string>());
-  const std::string limit =
-      fmt(d["flagged"].get<bool>() ? "FLAGGED: above %g ppm" : "within %g ppm", d["limit_ppm"].get<double>());
-  return s + line("drift",
-                  fmt("%s ppm (%s; delay %s samples at %s, %s at %s)", number(d["drift_ppm"], "%.1f").c_str(),
-                      limit.c_str(), number(d["start"]["delay_samples"], "%.2f").c_str(),
-                      number(d["start"]["centre_s"], "%.1f s").c_str(),
-                      number(d["end"]["delay_samples"], "%.2f").c_str(),
-                      number(d["end"]["centre_s"], "%.1f s").c_str()));
-}
-
-}  // namespace
-
-std::string describe(const Json& r) {
-  const std::string m = r.value("measurement", "");
-  std::string s;
-  if (m == "align") {
-    s += delay(r);
-    s += verdict(r, "alignment_failed", "aligned");
-    s += opinion(r);
-    s += files(r);
-    if (r["aligned_output"].is_string()) s += line("written", r["aligned_output"].get<std::string>());
-  } else if (m == "attack-release") {
-    s += line("attack settle", number(r["attack_settle_time_s"], "%.1f s") +
-                                   " (after the level step up at 40 s; falling segment)");
-    s += line("release settle", number(r["release_settle_time_s"], "%.1f s") +
-                                    " (after the level step down at 65 s; rising segment)");
-    s += verdict(r, "alignment_failed", "aligned");
-    s += opinion(r);
-    s += delay(r);
-    s += files(r);
-  } else if (m == "transient-snr") {
-    s += line("active level", number(r["active_level_db"], "%.2f dB re RMS 32767 (noise-corrected)"));
-    s += line("difference", number(r["level_difference_db"], "%.2f dB (rest minus active)"));
-    if (r.value("warning", false)) {
-      s += line("verdict", "WARNING");
-      for (const Json& c : r["checks"])
-        if (!c["passed"].get<bool>())
-          s += line("reason", fmt("%s: %s (value %s, limit %s)", c["test"].get<std::string>().c_str(),
-                                  c["rule"].get<std::string>().c_str(), number(c["value"], "%.6g").c_str(),
-                                  number(c["limit"], "%.6g").c_str()));
-    } else {
-      s += line("verdict", "no warning");
-    }
-    for (const Json& n : r["notes"]) s += line("note", n.get<std::string>());
-    s += line("frames",
-              fmt("%s active, %s noise (of %s, %s samples each)", number(r["active_frames"], "%.0f").c_str(),
-                  number(r["noise_frames"], "%.0f").c_str(), number(r["frame_count"], "%.0f").c_str(),
-                  number(r["frame_length_samples"], "%.0f").c_str()));
-    s += files(r);
+Measurement measureArrays(const MeasurementSpec& m, Signals signals, double sampleRate,
+                          const Options& options) {
+  if (signals.size() != m.arguments.size())
+    throw usageError(fmt("%s takes %zu signals, %zu given", m.name, m.arguments.size(), signals.size()));
+  std::vector<long long> lengths;
+  std::string described;
+  for (size_t k = 0; k < signals.size(); ++k) {
+    lengths.push_back(static_cast<long long>(signals[k].size()));
+    described += (described.empty() ? "" : ", ") +
+                 fmt("%s of %lld samples", m.arguments[k].name, (long long)signals[k].size());
   }
-  return s;
+  const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 0.0;
+  requireMemory(m, estimatePeakBytes(m, lengths, windowSamples(options, rate), true), described);
+  return m.run(signals, sampleRate, options);
 }
 
 }  // namespace audiomeas::host

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "measurements.hpp"
 #include "report.hpp"
 #include "status.hpp"
 
 namespace audiomeas::host {
 
 struct Job {
-  std::string measurement;         // "align", "attack-release" or "transient-snr"
+  std::string measurement;         // a name of the measurement table
   std::vector<std::string> files;  // in the measurement's argument order
   int channel = 0;                 // 1-based; 0: files must be single-channel
   std::string alignedOutput;       // align only; empty: none written
@@ -38,15 +39,16 @@ struct Outcome {
   ExitCode code = kExitOk;  // kExitOk, or kExitFlagged when the library raised its flag
 };
 
-// The measurements, each with the names of its signal arguments in order
-// (they are also the report's file fields).
-struct MeasurementKind {
-  const char* name;
-  std::vector<const char*> arguments;
-};
-const std::vector<MeasurementKind>& measurementKinds();
-bool isMeasurement(const std::string& name);
-size_t fileCount(const std::string& measurement);
+// A job from its JSON: {"measurement": name, "files": [path, ...] (a path
+// that is not UTF-8 as the array of its bytes), "channel": K (absent, null
+// or 0: single-channel files), then any option of the measurement by its
+// key ("details", "window_s", "pad_samples", ...)}. Throws usageError
+// naming what is wrong: an unknown measurement or option, an option the
+// measurement does not take, a value out of its limits.
+Job jobFromJson(const Json& job);
+
+// The job's options that differ from the table's defaults, by key.
+Json jobOptionsJson(const Job& job);
 
 // Runs the job. Throws Failure with a one-line message naming the file for
 // bad input, or for an output that cannot be written; an aligned output is
@@ -57,5 +59,10 @@ Outcome runJob(const Job& job);
 // The lines a person reads for a report: the main result first, then, for
 // any raised flag, the failed test with its value and limit.
 std::string describe(const Json& report);
+
+// One measurement on sample arrays the caller holds (the C API and Python):
+// refused first when what it adds would not fit in the memory available.
+Measurement measureArrays(const MeasurementSpec& measurement, Signals signals, double sampleRate,
+                          const Options& options);
 
 }  // namespace audiomeas::host

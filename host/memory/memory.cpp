@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "measurements.hpp"
 #include "text.hpp"
 #include "xcorr.hpp"
 
@@ -22,12 +23,6 @@ constexpr double kDouble = sizeof(double);
 // The program and its libraries as loaded, the read buffer and libsndfile's
 // state, whatever the files (measured: about 10 MiB).
 constexpr double kBaseBytes = 16 * kMiB;
-// envelo works in fixed arrays sized for its 720,000-sample correlation:
-// two static work arrays of 2^21 complex values (64 MiB), the transform's
-// tables and the analysis buffers (measured: about 70 MiB).
-constexpr double kEnveloBytes = 80 * kMiB;
-// burstra makes one pass over its frames; its few arrays are per frame.
-constexpr double kBurstraBytes = 2 * kMiB;
 
 // Smallest power of two >= x (x >= 1).
 double powerOfTwoAtLeast(double x) {
@@ -36,6 +31,8 @@ double powerOfTwoAtLeast(double x) {
   return p;
 }
 
+}  // namespace
+
 // synkro_2 on a reference of n samples (the recording is cut or padded to
 // n), at the correlation, its peak: the aligned output, which holds the
 // coarsely shifted recording then (n doubles; the padded copy is gone by
@@ -43,46 +40,29 @@ double powerOfTwoAtLeast(double x) {
 // power of two that holds 2n - 1 lags, with the 2n - 1 lags in a block of
 // their own below the shared-block length, and that length's tables (about
 // 4 bytes per point).
-double synkroBytes(double n) {
+double synkroWorkBytes(double n) {
   if (n <= 0.0) return 0.0;
   const double P = powerOfTwoAtLeast(2.0 * n - 1.0);
   const double lags = P < double(kSharedBlockLength) ? 2.0 * n : 0.0;
   return (n + lags) * kDouble + 2.0 * 2.0 * P * kDouble + 4.0 * P;
 }
 
-}  // namespace
-
-std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
-                              long long window, bool inputsHeld) {
+std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vector<long long>& lengths,
+                              long long windowSamples, bool inputsHeld) {
   double samples = 0.0;
   for (long long n : lengths) samples += double(std::max(0LL, n));
-  double bytes = kBaseBytes + (inputsHeld ? 0.0 : samples * kDouble);
-  if (measurement == "align" && !lengths.empty()) {
-    const double n = double(std::max(0LL, lengths[0]));
-    const double aligned = window > 0 ? std::min(n, double(window)) : n;
-    // The host's aligned recording (n doubles) beside the library's arrays.
-    bytes += n * kDouble + synkroBytes(aligned);
-  } else if (measurement == "attack-release") {
-    // The recording is copied behind its pad of zeros (a few thousand).
-    const double m = lengths.size() > 1 ? double(std::max(0LL, lengths[1])) : 0.0;
-    bytes += m * kDouble + kEnveloBytes;
-  } else if (measurement == "transient-snr") {
-    bytes += kBurstraBytes;
-  }
+  const double bytes = kBaseBytes + (inputsHeld ? 0.0 : samples * kDouble) +
+                       measurement.workBytes(lengths, std::max(0LL, windowSamples));
   return bytes >= 1.8e19 ? SIZE_MAX : std::size_t(bytes);
 }
 
-void requireMemory(const std::string& measurement, std::size_t estimate, const std::string& inputs) {
+void requireMemory(const MeasurementSpec& measurement, std::size_t estimate, const std::string& inputs) {
   const std::optional<std::size_t> available = availableBytes();
   if (!available || estimate <= *available) return;
-  const std::string advice = measurement == "align"
-                                 ? "align on the first part only (--window SECONDS; window_s in Python, "
-                                   "window_seconds in C), or use a machine with more memory"
-                                 : "use shorter recordings or a machine with more memory";
   throw MemoryShortfall(
-      fmt("%s needs about %s of memory for %s, more than the %s available; ", measurement.c_str(),
+      fmt("%s needs about %s of memory for %s, more than the %s available; ", measurement.name,
           describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(*available).c_str()) +
-          advice,
+          measurement.memoryAdvice,
       estimate, *available);
 }
 

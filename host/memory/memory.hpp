@@ -11,21 +11,32 @@
 
 namespace audiomeas::host {
 
+struct MeasurementSpec;
+
+// What the libraries' calls work in, for the measurement table's entries.
+// envelo works in fixed arrays sized for its 720,000-sample correlation:
+// two static work arrays of 2^21 complex values (64 MiB), the transform's
+// tables and the analysis buffers (measured: about 70 MiB).
+inline constexpr double kEnveloWorkBytes = 80.0 * 1024 * 1024;
+// burstra makes one pass over its frames; its few arrays are per frame.
+inline constexpr double kBurstraWorkBytes = 2.0 * 1024 * 1024;
+// synkro_2 on a reference of n samples (the recording cut or padded to n).
+double synkroWorkBytes(double n);
+
 // Peak bytes one measurement takes in this process, the program included:
-// the samples read (one channel each, as doubles) and the working
-// arrays of the library call. lengths are the inputs' frame counts in the
-// measurement's argument order. window (align only, samples; 0: none) is
-// the part of both signals the alignment works on, the rest being only
-// read. An unknown measurement gives what its inputs take.
-// inputsHeld: the caller already holds the inputs (the C and Python array
-// calls), which are then not counted.
-std::size_t estimatePeakBytes(const std::string& measurement, const std::vector<long long>& lengths,
-                              long long window = 0, bool inputsHeld = false);
+// the samples read (one channel each, as doubles) and what its library call
+// works in (the table's workBytes). lengths are the inputs' frame counts in
+// the measurement's argument order; windowSamples (0: none) the part of the
+// signals a windowed alignment works on. inputsHeld: the caller already
+// holds the inputs (the C and Python array calls), which are then not
+// counted.
+std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vector<long long>& lengths,
+                              long long windowSamples = 0, bool inputsHeld = false);
 
 // Throws MemoryShortfall when estimate exceeds availableBytes(), with what
 // the measurement needs for inputs (e.g. "ref.wav (60.0 s), rec.wav (60.0 s)")
-// and what to do. Nothing when the memory available cannot be read.
-void requireMemory(const std::string& measurement, std::size_t estimate, const std::string& inputs);
+// and the table's advice. Nothing when the memory available cannot be read.
+void requireMemory(const MeasurementSpec& measurement, std::size_t estimate, const std::string& inputs);
 
 // Bytes the process may still take: /proc/meminfo's MemAvailable, less when
 // an address-space limit (ulimit -v) leaves less room. nullopt when neither

@@ -12,6 +12,7 @@
 #include "rt_nonfinite.hpp"
 #include "synkro_2.hpp"
 #include "text.hpp"
+#include "verdict.hpp"
 
 namespace audiomeas::host {
 
@@ -54,8 +55,20 @@ void requireFinite(std::span<const double> x, const char* name, double rate) {
 
 // ---- report pieces ----
 
-Json test(const char* name, double value, double limit, bool passed, const std::string& rule) {
+Json test(const char* name, const Json& value, const Json& limit, bool passed, const std::string& rule) {
   return Json{{"test", name}, {"value", value}, {"limit", limit}, {"passed", passed}, {"rule", rule}};
+}
+
+// A verdict test as the library recorded it.
+Json test(const char* name, const VerdictTest& t, const std::string& rule) {
+  return test(name, t.value, t.limit, t.passed, rule);
+}
+
+// A count that a library holds as real_T, written as a JSON integer; all
+// such counts are whole. Anything else (NaN: not formed) stays as it is.
+Json countJson(double x) {
+  if (x >= -9.0e18 && x <= 9.0e18 && x == std::trunc(x)) return static_cast<std::int64_t>(x);
+  return x;
 }
 
 // The sign of a delay in words.
@@ -160,15 +173,17 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
 
   const double delay = fineLag - rep.coarseShift;
   using R = synkro::Report::Rejection;
+  const synkro::Report::Tests& decided = rep.tests;
   Json tests = Json::array();
-  tests.push_back(test("coarse_shift", rep.coarseShift, rep.shiftLimit, !(rep.coarseShift > rep.shiftLimit),
-                       "the coarse shift must not exceed half the reference length"));
-  tests.push_back(test("fine_lag", std::fabs(fineLag), rep.lagLimit, !(std::fabs(fineLag) > rep.lagLimit),
-                       "the fine lag must not exceed a third of the recording length"));
-  tests.push_back(test("peak_distinctness", rep.distinctness, synkro::kMaxDistinctness,
-                       !(rep.distinctness > synkro::kMaxDistinctness),
-                       "the mean correlation magnitude around the peak, relative to the peak, "
-                       "must not exceed the limit (a ratio that cannot be formed passes)"));
+  tests.push_back(test("coarse_shift", decided.coarseShift,
+                       "the coarse shift must not exceed half the reference length (the recording is "
+                       "padded or cut to that length for the coarse stage; an advance of any size passes)"));
+  tests.push_back(test("fine_lag", decided.fineLag,
+                       "the fine lag's magnitude must not exceed a third of the recording length"));
+  tests.push_back(test("peak_distinctness", decided.distinctness,
+                       fmt("the mean correlation magnitude around the peak, relative to the peak, "
+                           "must not exceed %g (a ratio that cannot be formed passes)",
+                           synkro::kMaxDistinctness)));
   const char* failedTest = nullptr;
   std::string reason;
   switch (rep.rejection) {
@@ -181,17 +196,17 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
     case R::kCoarseShift:
       failedTest = "coarse_shift";
       reason = fmt("the coarse shift of %.0f samples exceeds half the reference length (%.1f)",
-                   rep.coarseShift, rep.shiftLimit);
+                   decided.coarseShift.value, decided.coarseShift.limit);
       break;
     case R::kFineLag:
       failedTest = "fine_lag";
       reason = fmt("the fine lag of %.0f samples exceeds a third of the recording length (%.1f)", fineLag,
-                   rep.lagLimit);
+                   decided.fineLag.limit);
       break;
     case R::kDistinctness:
       failedTest = "peak_distinctness";
-      reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g", rep.distinctness,
-                   synkro::kMaxDistinctness);
+      reason = fmt("the correlation peak is not distinct: ratio %.4g above %.2g", decided.distinctness.value,
+                   decided.distinctness.limit);
       break;
   }
 
@@ -213,9 +228,9 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
                        {"tests", std::move(tests)},
                        {"peak", {{"index", rep.peakIndex}, {"magnitude", rep.peakValue}}},
                        {"onsets",
-                        {{"block_length_samples", rep.blockLength},
-                         {"reference_block", rep.referenceOnset},
-                         {"recording_block", rep.recordingOnset},
+                        {{"block_length_samples", countJson(rep.blockLength)},
+                         {"reference_block", countJson(rep.referenceOnset)},
+                         {"recording_block", countJson(rep.recordingOnset)},
                          {"recording_threshold_db", rep.recordingThreshold}}},
                        {"aligned_samples", options.libraryOutput ? "library" : "total_delay"}};
   result.report.update(alignmentOpinion(reference, recording, delay, sampleRate));
@@ -265,8 +280,10 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
     throw InputError("pad_samples",
                      fmt("%lld; the pad must lie in 0 .. %.0f samples", (long long)pad, envelo::kMaxDelay));
   requireLength(reference, "reference", kReferenceLength, sampleRate, "the attack/release test signal");
-  requireLength(recording, "recording", std::max<std::int64_t>(kRecordingLength - pad, 1), sampleRate,
-                "the attack/release alignment (its first 15 s, with the pad)");
+  requireLength(
+      recording, "recording", std::max<std::int64_t>(kRecordingLength - pad, 1), sampleRate,
+      fmt("the attack/release alignment (its first %g s, with the pad)", kRecordingLength / kEnveloRate)
+          .c_str());
   requireFinite(reference, "reference", sampleRate);
   requireFinite(recording, "recording", sampleRate);
   initialise();
@@ -303,26 +320,30 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   if (failed == 0.0 && double(rec.size()) < rep.totalDelay + double(kReferenceLength)) {
     const double needed = delay + double(kReferenceLength);
     throw InputError("recording", fmt("too short: %s; with its delay of %.0f samples the analysis segments "
-                                      "(to 115.5 s on the test signal's time line) need at least %s",
+                                      "(to %g s on the test signal's time line) need at least %s",
                                       samplesAndSeconds(std::int64_t(recording.size()), sampleRate).c_str(),
-                                      delay, samplesAndSeconds(std::int64_t(needed), sampleRate).c_str()));
+                                      delay, kReferenceLength / kEnveloRate,
+                                      samplesAndSeconds(std::int64_t(needed), sampleRate).c_str()));
   }
 
   using R = envelo::Report::Rejection;
-  const std::string accepted = fmt("delays from %lld to %.0f samples are accepted with a pad of %lld samples",
-                                   (long long)(1 - pad), envelo::kMaxDelay - double(pad), (long long)pad);
+  const envelo::Report::Tests& decided = rep.tests;
+  // Whole samples: the smallest delay above the exclusive lower bound is one more.
+  const std::string accepted =
+      fmt("delays from %.0f to %.0f samples are accepted with a pad of %lld samples",
+          envelo::kMinTotalDelay + 1.0 - double(pad), envelo::kMaxDelay - double(pad), (long long)pad);
+  const double maxShiftS = envelo::kMaxShift / kEnveloRate, maxDelayS = envelo::kMaxDelay / kEnveloRate;
   Json tests = Json::array();
-  tests.push_back(test("coarse_shift", rep.coarseShift, envelo::kMaxShift,
-                       !(rep.coarseShift > envelo::kMaxShift),
-                       "the onset-based coarse shift must not exceed 7.5 s"));
-  tests.push_back(test("total_delay", std::fabs(rep.totalDelay), envelo::kMaxDelay,
-                       !(std::fabs(rep.totalDelay) > envelo::kMaxDelay),
-                       "the delay (with the pad) must not exceed 5 s; " + accepted));
-  tests.push_back(test("peak_distinctness", rep.distinctness, envelo::kMaxProminenceRatio,
-                       rep.distinctness <= envelo::kMaxProminenceRatio,
-                       "the mean correlation magnitude around the peak, relative to the peak, "
-                       "must not exceed the limit (a ratio that cannot be formed fails)"));
-  tests.push_back(test("recording_lags", rep.totalDelay, 0.0, rep.totalDelay > 0.0,
+  tests.push_back(test("coarse_shift", decided.coarseShift,
+                       fmt("the onset-based coarse shift must not exceed %g s", maxShiftS)));
+  tests.push_back(
+      test("total_delay", decided.totalDelay,
+           fmt("the delay's magnitude (with the pad) must not exceed %g s; ", maxDelayS) + accepted));
+  tests.push_back(test("peak_distinctness", decided.distinctness,
+                       fmt("the mean correlation magnitude around the peak, relative to the peak, "
+                           "must not exceed %g (a ratio that cannot be formed fails)",
+                           envelo::kMaxDistinctness)));
+  tests.push_back(test("recording_lags", decided.recordingLags,
                        "the recording (with the pad) must come later than the test signal"));
   const char* failedTest = nullptr;
   std::string reason;
@@ -335,13 +356,13 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
       break;
     case R::kCoarseShift:
       failedTest = "coarse_shift";
-      reason =
-          fmt("the coarse shift of %.0f samples exceeds %.0f (7.5 s)", rep.coarseShift, envelo::kMaxShift);
+      reason = fmt("the coarse shift of %.0f samples exceeds %.0f (%g s)", decided.coarseShift.value,
+                   decided.coarseShift.limit, maxShiftS);
       break;
     case R::kTotalDelay:
       failedTest = "total_delay";
-      reason = fmt("the delay of %.0f samples (%.0f with the pad) exceeds %.0f (5 s); ", delay,
-                   rep.totalDelay, envelo::kMaxDelay) +
+      reason = fmt("the delay of %.0f samples (%.0f with the pad) exceeds %.0f (%g s); ", delay,
+                   rep.totalDelay, decided.totalDelay.limit, maxDelayS) +
                accepted;
       break;
     case R::kDistinctness:
@@ -349,14 +370,14 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
       reason =
           fmt("the correlation peak is not distinct: ratio %.4g above %.2g (is the "
               "recording of this test signal?)",
-              rep.distinctness, envelo::kMaxProminenceRatio);
+              decided.distinctness.value, decided.distinctness.limit);
       break;
     case R::kNotLagging:
       failedTest = "recording_lags";
       reason =
           fmt("the recording does not lag the test signal (delay %.0f samples with a pad "
               "of %lld); pad the recording by more (--pad, pad_samples)",
-              rep.totalDelay, (long long)pad);
+              decided.recordingLags.value, (long long)pad);
       break;
   }
 
@@ -427,9 +448,9 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
 
   const burstra::FrameTally& t = rep.tally;
   Json checks = Json::array();
-  checks.push_back(test("active_too_short", t.activeFrames, rep.minActiveFrames, !rep.tooShort,
+  checks.push_back(test("active_too_short", countJson(t.activeFrames), rep.minActiveFrames, !rep.tooShort,
                         "the active part must last at least 50 ms (frames)"));
-  checks.push_back(test("active_too_long", t.activeFrames, rep.maxActiveFrames, !rep.tooLong,
+  checks.push_back(test("active_too_long", countJson(t.activeFrames), rep.maxActiveFrames, !rep.tooLong,
                         "the active part must last at most 10 s (frames)"));
   checks.push_back(test("activity_level", rep.activityCheckLevel, 0.0, !rep.activityAbove0,
                         "the activity signal's level over the active frames must not exceed 0 dB"));
@@ -439,8 +460,8 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
       test("active_level", active, 0.0, !rep.activeAbove0, "the active level must not exceed 0 dB"));
   checks.push_back(test("remainder_level", rep.remainderLevel, 0.0, !rep.remainderAbove0,
                         "the level of the rest must not exceed 0 dB"));
-  checks.push_back(test("frames", double(rep.framesMeasured), 1.0, !rep.noFrames,
-                        "at least one 5 ms frame must be formed"));
+  checks.push_back(
+      test("frames", rep.framesMeasured, 1, !rep.noFrames, "at least one 5 ms frame must be formed"));
   Json fired = Json::array();
   for (const Json& c : checks)
     if (!c["passed"].get<bool>()) fired.push_back(c["test"]);
@@ -473,11 +494,11 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
                        {"warnings_fired", std::move(fired)},
                        {"checks", std::move(checks)},
                        {"notes", std::move(notes)},
-                       {"frame_length_samples", rep.frameLength},
-                       {"frame_count", rep.frameCount},
-                       {"active_frames", t.activeFrames},
-                       {"noise_frames", t.noiseFrames},
-                       {"active_present_frames", t.activePresentFrames},
+                       {"frame_length_samples", countJson(rep.frameLength)},
+                       {"frame_count", countJson(rep.frameCount)},
+                       {"active_frames", countJson(t.activeFrames)},
+                       {"noise_frames", countJson(t.noiseFrames)},
+                       {"active_present_frames", countJson(t.activePresentFrames)},
                        {"noise_power", noisePower},
                        {"noise_level_db", 10.0 * std::log10(noisePower / (32767.0 * 32767.0))},
                        {"activity_check_level_db", rep.activityCheckLevel},

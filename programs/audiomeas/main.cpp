@@ -15,29 +15,33 @@
 #include <thread>
 
 #include "audio_io.hpp"
-#include "batch.hpp"
+#include "audiomeas_version.h"
+#include "batch_cmd.hpp"
 #include "demo.hpp"
 #include "generate_cmd.hpp"
 #include "measure.hpp"
+#include "measurements.hpp"
 #include "memory.hpp"
 #include "text.hpp"
-
-#ifndef AUDIOMEAS_VERSION
-#define AUDIOMEAS_VERSION "unknown"
-#endif
 
 namespace {
 
 using namespace audiomeas::cli;
 using namespace audiomeas::host;
 
-constexpr const char* kFooter = R"(
-Sample scales handed to the libraries:
-  align            full scale 1.0
-  attack-release,  16-bit scale, levels relative to 32767: a 16-bit file gives its
-  transient-snr    stored integers; other formats are scaled alike (1.0 -> 32768)
-attack-release needs 48000 Hz; every measurement needs its inputs at one rate.
+// The scales and rates each measurement takes, from the table.
+std::string scalesText() {
+  std::string s = "\nSample scales handed to the libraries:\n";
+  for (const MeasurementSpec& m : measurements())
+    s += fmt("  %-16s %s%s\n", m.name,
+             m.scale == Scale::kUnit ? "full scale 1.0" : "16-bit scale, levels relative to 32767",
+             m.fixedRate > 0.0 ? fmt(", %g Hz only", m.fixedRate).c_str() : "");
+  return s +
+         "On the 16-bit scale a 16-bit file gives its stored integers; other formats are\n"
+         "scaled alike (1.0 -> 32768). Every measurement needs its inputs at one rate.\n";
+}
 
+constexpr const char* kFooter = R"(
 Exit codes:
   0  measured, no flag raised
   1  measured, but the library raised its flag (alignment failed, warning);
@@ -50,22 +54,86 @@ Exit codes:
      internal error
   4  an output file or standard output could not be written)";
 
-struct MeasureArgs {
+// An option of the table as the command line holds it until parsed.
+struct OptionValue {
+  const OptionSpec* spec;
+  bool flag = false;
+  std::int64_t integer = 0;
+  double number = 0.0;
+  CLI::Option* given = nullptr;
+};
+
+// Adds the table's options to a command; applyOptions copies those given.
+std::vector<OptionValue> addOptions(CLI::App* command, const std::vector<const OptionSpec*>& options) {
+  std::vector<OptionValue> values;
+  values.reserve(options.size());  // the options keep pointers into it
+  for (const OptionSpec* o : options) {
+    OptionValue& v = values.emplace_back(OptionValue{o});
+    std::string help = o->help;
+    if (*o->unit != '\0') help += std::string(" (") + o->unit + ")";
+    switch (o->type) {
+      case OptionType::kFlag:
+        v.given = command->add_flag(o->flag, v.flag, help);
+        break;
+      case OptionType::kInteger:
+        v.integer = static_cast<std::int64_t>(o->defaultValue);
+        v.given = command->add_option(o->flag, v.integer, help)
+                      ->check(CLI::Range(static_cast<std::int64_t>(o->minimum),
+                                         static_cast<std::int64_t>(o->maximum)))
+                      ->capture_default_str();
+        break;
+      case OptionType::kNumber:
+        v.number = o->defaultValue;
+        v.given = command->add_option(o->flag, v.number, help)->check(CLI::Range(o->minimum, o->maximum));
+        break;
+    }
+  }
+  return values;
+}
+
+void applyOptions(const std::vector<OptionValue>& values, Options& options) {
+  for (const OptionValue& v : values) {
+    if (v.given->count() == 0) continue;
+    const OptionSpec& o = *v.spec;
+    o.set(options, o.type == OptionType::kFlag      ? double(v.flag)
+                   : o.type == OptionType::kInteger ? double(v.integer)
+                                                    : v.number);
+  }
+}
+
+// A measurement's subcommand, made from its entry in the table.
+struct MeasureCommand {
+  const MeasurementSpec* spec = nullptr;
+  CLI::App* command = nullptr;
   std::vector<std::string> files;
   std::string output;
   bool json = false;
   int channel = 0;
-  Options options;
+  std::vector<OptionValue> options;
 };
 
-void addCommon(CLI::App* sub, MeasureArgs& a) {
-  sub->add_flag("--json", a.json, "print one JSON object on standard output");
-  sub->add_option(
-         "--channel", a.channel,
-         "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
+std::string argumentHelp(const ArgumentSpec& a) { return std::string(a.help) + " (audio file)"; }
+
+void addMeasureCommand(CLI::App& app, const MeasurementSpec& m, MeasureCommand& c) {
+  c.spec = &m;
+  c.command = app.add_subcommand(m.name, m.summary);
+  c.files.resize(m.arguments.size());
+  for (size_t k = 0; k < m.arguments.size(); ++k) {
+    std::string upper = m.arguments[k].name;
+    for (char& ch : upper) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+    c.command->add_option(upper, c.files[k], argumentHelp(m.arguments[k]))->required();
+  }
+  if (m.signalOut != nullptr)
+    c.command->add_option(
+        "-o,--output", c.output,
+        std::string("write the ") + m.signalOut + " signal here (format from the extension)");
+  c.command->add_flag("--json", c.json, "print one JSON object on standard output");
+  c.command
+      ->add_option(
+          "--channel", c.channel,
+          "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
       ->check(CLI::PositiveNumber);
-  sub->add_flag("--details", a.options.details,
-                "with --json: add the arrays behind the result (tracks, frames, correlation)");
+  c.options = addOptions(c.command, m.options);
 }
 
 // Set when the tool started with standard output closed: descriptor 1 then
@@ -154,31 +222,27 @@ class Progress {
   std::thread ticker_;
 };
 
-std::string doing(const std::string& measurement, double seconds) {
-  if (measurement == "align") return fmt("aligning %.1f s", seconds);
-  return fmt("measuring %s over %.1f s", measurement.c_str(), seconds);
-}
-
-int measure(const std::string& name, const MeasureArgs& a) {
+int measure(const MeasureCommand& c) {
   // Nothing could be reported: refuse before any work.
   if (stdoutWasClosed) throw stdoutFailure();
   Job job;
-  job.measurement = name;
-  job.files = a.files;
-  job.channel = a.channel;
-  job.alignedOutput = a.output;
-  job.options = a.options;
+  job.measurement = c.spec->name;
+  job.files = c.files;
+  job.channel = c.channel;
+  job.alignedOutput = c.output;
+  applyOptions(c.options, job.options);
   refuseOverwrite(job.alignedOutput, job.files);
   // The job refuses itself when it needs more memory than is available.
   const JobSize size = sizeOf(job);
 
   Outcome o;
   {
-    Progress progress(doing(name, size.seconds), describeBytes(size.peakBytes));
+    Progress progress(fmt("measuring %s over %.1f s", c.spec->name, size.seconds),
+                      describeBytes(size.peakBytes));
     o = runJob(job);
   }
   // File names need not be UTF-8: invalid bytes become U+FFFD in JSON.
-  if (a.json)
+  if (c.json)
     std::cout << o.json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
   else
     std::cout << o.text;
@@ -192,55 +256,11 @@ int run(int argc, char** argv) {
       "libraries"};
   app.set_version_flag("--version", AUDIOMEAS_VERSION);
   app.require_subcommand(1);
-  app.footer(kFooter);
+  app.footer(scalesText() + kFooter);
 
-  MeasureArgs align, attack, transient;
-  std::string ref, rec;
-  auto* alignCmd = app.add_subcommand(
-      "align", "match RECORDING to REFERENCE (synkro): fine lag in samples and ms, verdict");
-  alignCmd->add_option("REFERENCE", ref, "reference signal (audio file)")->required();
-  alignCmd->add_option("RECORDING", rec, "recording to match (audio file)")->required();
-  alignCmd->add_option("-o,--output", align.output,
-                       "write the aligned recording here (format from the extension)");
-  alignCmd
-      ->add_option("--window", align.options.windowSeconds,
-                   "find the delay on the first SECONDS of both files and apply it to the "
-                   "whole recording (memory grows with the window; assumes a constant delay)")
-      ->check(CLI::PositiveNumber);
-  alignCmd->add_flag("--library-output", align.options.libraryOutput,
-                     "write synkro_2's own aligned array (which can lose samples that the "
-                     "coarse move pushed out) instead of the recording moved by the total delay");
-  addCommon(alignCmd, align);
-
-  std::string arRef, arRec;
-  auto* arCmd =
-      app.add_subcommand("attack-release",
-                         "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, "
-                         "16-bit scale");
-  arCmd
-      ->add_option("REFERENCE", arRef,
-                   "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)")
-      ->required();
-  arCmd
-      ->add_option("RECORDING", arRec,
-                   "its recording through the device, covering the test signal after its delay")
-      ->required();
-  arCmd
-      ->add_option("--pad", attack.options.padSamples,
-                   "zeros put before the recording, so that a device without latency can be "
-                   "measured; the delay is reported net of them")
-      ->check(CLI::Range(std::int64_t(0), std::int64_t(240000)))
-      ->capture_default_str();
-  addCommon(arCmd, attack);
-
-  std::string presence, activity, measured;
-  auto* trCmd = app.add_subcommand(
-      "transient-snr",
-      "noise-corrected level of the active part and level difference (burstra), 16-bit scale");
-  trCmd->add_option("PRESENCE", presence, "presence signal (its length sets the 5 ms frames)")->required();
-  trCmd->add_option("ACTIVITY", activity, "activity signal (active above -30 dB)")->required();
-  trCmd->add_option("MEASURED", measured, "the signal whose levels are reported")->required();
-  addCommon(trCmd, transient);
+  std::vector<MeasureCommand> measureCommands(measurements().size());
+  for (size_t k = 0; k < measurements().size(); ++k)
+    addMeasureCommand(app, measurements()[k], measureCommands[k]);
 
   bool demoJson = false;
   std::string signalsDir;
@@ -265,6 +285,8 @@ int run(int argc, char** argv) {
   batchCmd->add_flag("--resume", batch.resume, "skip the rows the output file already holds");
   batchCmd->add_option("--channel", batch.channel, "channel K (1-based) of multi-channel files")
       ->check(CLI::PositiveNumber);
+  // Every row's options, unless the manifest's option columns say otherwise.
+  const std::vector<OptionValue> batchOptions = addOptions(batchCmd, allOptions());
   std::string memoryBudget;
   batchCmd->add_option("--memory-budget", memoryBudget,
                        "start a row only while the memory estimates of the running rows stay "
@@ -280,18 +302,8 @@ int run(int argc, char** argv) {
     return kExitUsage;
   }
 
-  if (*alignCmd) {
-    align.files = {ref, rec};
-    return measure("align", align);
-  }
-  if (*arCmd) {
-    attack.files = {arRef, arRec};
-    return measure("attack-release", attack);
-  }
-  if (*trCmd) {
-    transient.files = {presence, activity, measured};
-    return measure("transient-snr", transient);
-  }
+  for (const MeasureCommand& c : measureCommands)
+    if (*c.command) return measure(c);
   if (generate.chosen()) return generate.run();
   if (*demoCmd) {
     if (stdoutWasClosed) throw stdoutFailure();
@@ -308,6 +320,7 @@ int run(int argc, char** argv) {
       batch.memoryBudget = *b;
     }
     if (batch.output.empty() && stdoutWasClosed) throw stdoutFailure();
+    applyOptions(batchOptions, batch.options);
     return runBatch(batch);
   }
   return kExitUsage;

@@ -1,22 +1,28 @@
 """python3 -m audiomeas batch MANIFEST -o RESULTS [--scheduler ADDRESS | --workers N]
-[--resume] [--channel K]: a manifest on a Dask cluster, with the results
-lines and exit codes of ``audiomeas batch``."""
+[--resume] [--channel K] [measurement options]: a manifest on a Dask
+cluster, with the results lines and exit codes of ``audiomeas batch``."""
 
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 
-from . import batch
-
 PROG = "python3 -m audiomeas"
+
+
+def _say(text: str) -> None:
+    if sys.stderr is not None:
+        print(text, file=sys.stderr)
 
 
 class _Parser(argparse.ArgumentParser):
     def error(self, message):
         # One line and the usage exit code, as the audiomeas tool reports them.
-        sys.stderr.write(f"audiomeas: {message} (see {PROG} --help)\n")
-        sys.exit(batch.EXIT_USAGE)
+        _say(f"audiomeas: {message} (see {PROG} --help)")
+        from ._host import EXIT_USAGE
+
+        sys.exit(EXIT_USAGE)
 
 
 def _positive(text: str) -> int:
@@ -29,20 +35,32 @@ def _positive(text: str) -> int:
     return value
 
 
-def _parser() -> argparse.ArgumentParser:
+def _options(table: dict) -> list[dict]:
+    """Every option of every measurement once, in table order."""
+    seen: dict[str, dict] = {}
+    for spec in table["measurements"].values():
+        for o in spec["options"]:
+            seen.setdefault(o["key"], o)
+    return list(seen.values())
+
+
+def _parser(table: dict) -> argparse.ArgumentParser:
+    from . import _host
+
     parser = _Parser(prog=PROG, description="audiomeas measurements on a Dask cluster")
     sub = parser.add_subparsers(dest="command", required=True, parser_class=_Parser)
     b = sub.add_parser(
         "batch",
         help="one measurement per row of a CSV manifest, one JSON line per row as it finishes",
         description="One measurement per row of a CSV manifest (measurement,file1,file2"
-        "[,file3]) on Dask workers; the results lines of `audiomeas batch`, so either can "
-        "--resume the other's file. Every worker must see the manifest's files at the same "
-        "paths.",
-        epilog=f"Exit codes: {batch.EXIT_OK} every row measured, no flag raised; "
-        f"{batch.EXIT_FLAGGED} a row raised its flag; {batch.EXIT_USAGE} usage error (command "
-        f"line, manifest); {batch.EXIT_BAD_INPUT} a row failed (or the cluster could not be "
-        f"reached, or dropped rows); {batch.EXIT_OUTPUT} the results file could not be written.",
+        "[,file3], with option columns named in a header) on Dask workers; the results file "
+        "of `audiomeas batch`, so either can --resume the other's file. Every worker must see "
+        "the manifest's files at the same paths.",
+        epilog=f"Exit codes: {_host.EXIT_OK} every row measured, no flag raised; "
+        f"{_host.EXIT_FLAGGED} a row raised its flag; {_host.EXIT_USAGE} usage error (command "
+        f"line, manifest, scheduler address); {_host.EXIT_BAD_INPUT} a row failed (or the "
+        f"cluster could not be reached, or dropped rows); {_host.EXIT_OUTPUT} the results file "
+        "or standard output could not be written.",
     )
     b.add_argument("manifest", metavar="MANIFEST", help="CSV manifest; relative paths from its folder")
     b.add_argument("-o", "--output", default="", metavar="RESULTS",
@@ -53,23 +71,48 @@ def _parser() -> argparse.ArgumentParser:
     where.add_argument("--workers", type=_positive, metavar="N",
                        help="worker processes of a cluster on this machine (default: one per core)")
     b.add_argument("--resume", action="store_true", help="skip the rows the results file already holds")
-    b.add_argument("--channel", type=_positive, default=0, metavar="K",
-                   help="channel K (1-based) of multi-channel files")
+    b.add_argument("--channel", type=_positive, default=0, metavar="K", help=table["channel"]["help"])
+    # The measurements' options, every row's unless the manifest says otherwise; the
+    # host layer checks their limits.
+    for o in _options(table):
+        unit = f" ({o['unit']})" if o["unit"] else ""
+        if o["type"] == "flag":
+            b.add_argument(o["flag"], dest=o["key"], action="store_const", const=True,
+                           help=o["help"])
+        else:
+            b.add_argument(o["flag"], dest=o["key"], type=int if o["type"] == "integer" else float,
+                           metavar=o["unit"].upper() or "VALUE", help=o["help"] + unit)
     return parser
 
 
 def main(argv: list[str] | None = None) -> int:
-    args = _parser().parse_args(argv)
+    from . import _host
+
     try:
+        table = _host.table()
+        args = _parser(table).parse_args(argv)
+        options = {o["key"]: getattr(args, o["key"]) for o in _options(table)
+                   if getattr(args, o["key"]) is not None}
+        try:
+            os.fstat(1)
+        except OSError:
+            if not args.output:
+                raise _host.BatchFailure(_host.EXIT_OUTPUT, "standard output: cannot write; "
+                                                            "the results would be lost") from None
+        from . import batch
+
         return batch.run(args.manifest, args.output, scheduler=args.scheduler,
-                         workers=args.workers, resume=args.resume, channel=args.channel)
-    except batch.Failure as f:
-        print(f"audiomeas: {f}", file=sys.stderr)
+                         workers=args.workers, resume=args.resume, channel=args.channel,
+                         options=options)
+    except _host.BatchFailure as f:
+        _say(f"audiomeas: {f}")
         return f.code
     except KeyboardInterrupt:
-        print("audiomeas: interrupted; the rows written are whole, continue with --resume",
-              file=sys.stderr)
+        _say("audiomeas: interrupted; the rows written are whole, continue with --resume")
         return 130
+    except Exception as e:  # noqa: BLE001 - never a traceback and exit 1 ("a row flagged")
+        _say(f"audiomeas: internal error: {type(e).__name__}: {e}")
+        return _host.EXIT_BAD_INPUT
 
 
 if __name__ == "__main__":

@@ -1,22 +1,32 @@
-"""The three measurements over the host layer: typed inputs in, reports out.
+"""The measurements over the host layer, made from its measurement table:
+typed inputs in, reports out.
 
-Python types are checked here (a signal must be a 1-D array of real numbers,
-a rate a number) and raise TypeError or ValueError naming the argument. What
-a measurement can take (lengths, finite samples, rates) is checked by the
-host layer before any library code runs; its refusals arrive here as
-ValueError with its message, or MemoryError when the measurement would need
-more memory than the machine has available. Signals are converted once to contiguous
-float64 (no copy when they already are) and lent for the duration of the call.
+Each measurement of the table becomes a function of the package
+(``align``, ``attack_release``, ``transient_snr``): its signal arguments in
+the table's order, then ``sample_rate`` (a keyword with the table's rate as
+default where the measurement takes one rate only), then its options as
+keywords with the table's defaults. Python types are checked here (a signal
+must be a 1-D array of real numbers, a rate a number, an integer option a
+whole number) and raise TypeError or ValueError naming the argument. What a
+measurement can take (lengths, finite samples, rates, option limits) is
+checked by the host layer before any library code runs; its refusals arrive
+here as ValueError with its message, or MemoryError when the measurement
+would need more memory than the machine has available. Signals are
+converted once to contiguous float64 (no copy when they already are) and
+lent for the duration of the call.
 """
 
 from __future__ import annotations
+
+import inspect
 
 import numpy as np
 
 from . import _host, _report
 
-# The attack/release library works at this rate only.
-ENVELO_RATE = 48000.0
+# Python's reports carry the arrays behind the result unless asked not to:
+# an interactive user plots them (the tool's default is without).
+_PYTHON_DEFAULTS = {"details": True}
 
 
 def as_signal(x, name: str) -> np.ndarray:
@@ -40,90 +50,78 @@ def as_rate(sample_rate, name: str = "sample_rate") -> float:
         raise TypeError(f"{name} must be a number of samples per second ({exc})") from exc
 
 
-def _whole(x, name: str) -> int:
-    if isinstance(x, bool) or not float(x).is_integer():
-        raise ValueError(f"{name} must be a whole number of samples, got {x!r}")
-    return int(x)
+def _option(spec: dict, value):
+    """value as the option's type, for the host layer's JSON."""
+    key, kind = spec["key"], spec["type"]
+    if kind == "flag":
+        return bool(value)
+    if kind == "integer":
+        if isinstance(value, bool) or not float(value).is_integer():
+            raise ValueError(f"{key} must be a whole number of {spec['unit'] or 'units'}, got {value!r}")
+        return int(value)
+    return as_rate(value, key)
 
 
-def _result(name: str, outcome, samples_field: str | None = None):
-    code, report, samples = outcome
-    if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
-        if "needed_bytes" in report:  # refused before any work: too little memory
-            raise MemoryError(report["error"])
-        raise ValueError(report.get("error", "the measurement failed"))
-    extra = {samples_field: samples if samples is not None else np.empty(0)} if samples_field else {}
-    return _report.build(name, report, **extra)
+def python_name(measurement: str) -> str:
+    return measurement.replace("-", "_")
 
 
-def align(reference, recording, sample_rate, *, details: bool = True,
-          library_output: bool = False, window_s: float = 0.0):
-    """Match ``recording`` to ``reference`` (any common amplitude scale; the
-    activity tests take 0 dB as an RMS of 1.0), both at ``sample_rate`` Hz.
-
-    Returns an AlignReport: the total delay (``total_delay_samples``,
-    positive when the recording comes later), its coarse and fine parts,
-    ``alignment_failed`` with ``failed_test`` and ``reason``, every verdict
-    test, and ``aligned``: the recording on the reference's time line after
-    the total delay (reference's length). ``library_output=True`` gives
-    synkro_2's own array there instead. ``window_s`` > 0 finds the delay on
-    the first ``window_s`` seconds of both signals and applies it to the
-    whole recording (memory grows with the window; assumes a constant delay).
-    """
-    ref = as_signal(reference, "reference")
-    rec = as_signal(recording, "recording")
-    fs = as_rate(sample_rate)
-    flags = (_host.DETAILS if details else 0) | (_host.LIBRARY_OUTPUT if library_output else 0)
-    return _result("AlignReport",
-                   _host.call("align", *_host.signal_args(ref, rec), fs, as_rate(window_s, "window_s"),
-                              flags),
-                   "aligned")
+def report_class(measurement: str) -> str:
+    return "".join(part.capitalize() for part in measurement.split("-")) + "Report"
 
 
-def attack_release(reference, recording, *, sample_rate=ENVELO_RATE, pad_samples=None,
-                   details: bool = True):
-    """Attack and release settle times of a level-dependent device.
+def make(name: str, spec: dict):
+    """The package's function for one measurement of the table."""
+    arguments = [a["name"] for a in spec["arguments"]]
+    options = {o["key"]: o for o in spec["options"]}
+    fixed_rate = spec["fixed_rate"]
+    signal_out = spec["signal_out"]
 
-    ``reference`` is the 48 kHz test signal (at least 5,544,000 samples,
-    115.5 s) and ``recording`` its recording through the device, both on the
-    16-bit scale (full scale 32767). ``pad_samples`` zeros (default 4800,
-    100 ms) are put before the recording so that a device without latency
-    can be measured; the delay is reported net of them.
+    def measure(*args, **kwargs):
+        bound = signature.bind(*args, **kwargs)
+        bound.apply_defaults()
+        values = bound.arguments
+        arrays = [as_signal(values[a], a) for a in arguments]
+        rate = as_rate(values["sample_rate"])
+        # None: the table's default, as the keyword's own default gives it.
+        chosen = {k: _option(options[k], values[k]) for k in options if values[k] is not None}
+        code, report, samples = _host.measure(name, arrays, rate, chosen)
+        if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
+            if "needed_bytes" in report:  # refused before any work: too little memory
+                raise MemoryError(report["error"])
+            raise ValueError(report.get("error", "the measurement failed"))
+        extra = {signal_out: samples if samples is not None else np.empty(0)} if signal_out else {}
+        return _report.build(report_class(name), report, **extra)
 
-    Returns an AttackReleaseReport: ``attack_settle_time_s`` (after the step
-    up, falling segment) and ``release_settle_time_s`` (after the step down,
-    rising segment), None when not found; ``alignment_failed`` with
-    ``failed_test`` and ``reason``; the delay; both level tracks with their
-    steady bands. Calls are serialised; each takes a fraction of a second.
-    """
-    ref = as_signal(reference, "reference")
-    rec = as_signal(recording, "recording")
-    fs = as_rate(sample_rate)
-    pad = _host.DEFAULT_PAD if pad_samples is None else _whole(pad_samples, "pad_samples")
-    return _result("AttackReleaseReport",
-                   _host.call("attack_release", *_host.signal_args(ref, rec), fs, pad,
-                              _host.DETAILS if details else 0))
+    P = inspect.Parameter
+    parameters = [P(a, P.POSITIONAL_OR_KEYWORD) for a in arguments]
+    if fixed_rate is None:
+        parameters.append(P("sample_rate", P.POSITIONAL_OR_KEYWORD))
+    else:
+        parameters.append(P("sample_rate", P.KEYWORD_ONLY, default=fixed_rate))
+    for key, o in options.items():
+        parameters.append(P(key, P.KEYWORD_ONLY, default=_PYTHON_DEFAULTS.get(key, o["default"])))
+    signature = inspect.Signature(parameters)
+
+    lines = [f"{spec['summary'][0].upper()}{spec['summary'][1:]}.", ""]
+    lines += [f"    {a['name']:<16} {a['help']}" for a in spec["arguments"]]
+    rate = f"Hz ({fixed_rate:g} only)" if fixed_rate else "Hz, the same for every signal"
+    lines.append(f"    {'sample_rate':<16} {rate}")
+    for o in spec["options"]:
+        unit = f" ({o['unit']})" if o["unit"] else ""
+        lines.append(f"    {o['key']:<16} {o['help']}{unit}")
+    samples = "full scale 1.0" if spec["scale"] == "unit" else "16-bit scale (full scale 32767)"
+    lines += ["", f"Signals on the {samples}. Returns {report_class(name)} (fields: README, "
+              f"'Reports'; its flag is {spec['flag']})"
+              + (f", with the {signal_out} signal as ``{signal_out}``." if signal_out else ".")]
+    measure.__name__ = measure.__qualname__ = python_name(name)
+    measure.__module__ = "audiomeas"
+    measure.__signature__ = signature
+    measure.__doc__ = "\n".join(lines)
+    return measure
 
 
-def transient_snr(presence, activity, measured, sample_rate, *, details: bool = True):
-    """Transient signal-to-noise of ``measured`` over 5 ms frames.
-
-    presence  its length sets the frame count; frames where it is there
-              (smoothed level above -50 dB) feed the noise estimate
-    activity  frames where it is above -30 dB, from the fourth in a row on,
-              are the active part
-    measured  the signal whose levels are reported
-
-    All three at ``sample_rate`` Hz on the 16-bit scale (0 dB = RMS 32767).
-    Returns a TransientSnrReport: ``active_level_db``,
-    ``level_difference_db``, ``warning`` with the checks that fired, the
-    frame counts and noise estimate, and (details) the per-frame levels and
-    classes.
-    """
-    p = as_signal(presence, "presence")
-    a = as_signal(activity, "activity")
-    m = as_signal(measured, "measured")
-    fs = as_rate(sample_rate)
-    return _result("TransientSnrReport",
-                   _host.call("transient_snr", *_host.signal_args(p, a, m), fs,
-                              _host.DETAILS if details else 0))
+def functions() -> dict:
+    """Every measurement of the table as the package's function, by its
+    Python name."""
+    return {python_name(name): make(name, spec) for name, spec in _host.table()["measurements"].items()}

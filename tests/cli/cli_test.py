@@ -25,6 +25,9 @@ import time
 import unittest
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from schema import validate_output  # noqa: E402
+
 TOOL = SIGNALS = WORK = None
 
 # Exit codes of the tool.
@@ -351,9 +354,10 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(p.returncode, -signal.SIGKILL, "batch ended before it was killed")
         before = self.lines()
         self.assertLess(len(before), self.ROWS)
-        # A kill in the middle of a write leaves at most an unfinished line.
+        # A kill in the middle of a write leaves at most an unfinished line
+        # (row 6 is an align row).
         with open(self.results, "a") as fh:
-            fh.write('{"row": 5, "measurement": "al')
+            fh.write('{"row":6,"measurement":"al')
 
         # Without --resume the results are not overwritten.
         with open(self.results, "rb") as fh:
@@ -369,7 +373,8 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(q.returncode, BAD_INPUT, q.stderr)
         lines = self.lines()
         self.assertEqual(lines[:len(before)], before, "rows done before were rewritten")
-        results = [json.loads(line) for line in lines]
+        self.assertIn("audiomeas_batch", json.loads(lines[0]))
+        results = [json.loads(line) for line in lines[1:]]
         self.assertEqual(sorted(r["row"] for r in results), list(range(1, self.ROWS + 1)))
         for r in results:
             fields = [f.strip().strip('"') for f in self.rows[r["row"] - 1].split(",")]
@@ -401,7 +406,7 @@ class BatchTest(unittest.TestCase):
                 fh.write("align,%s/align_reference.wav,%s/align_recording.wav\n" % (rel, rel))
         q = run("batch", self.manifest, "-j", "1")
         self.assertEqual(q.returncode, OK, q.stderr)
-        self.assertEqual(len(q.stdout.splitlines()), 3)
+        self.assertEqual(len(q.stdout.splitlines()), 4)  # the header and 3 rows
         self.assertNotIn("\r", q.stderr)
         self.assertEqual(q.stderr, "batch: 3 rows (3 run now, 0 done before): 3 ok, 0 flagged, "
                                    "0 failed\n")
@@ -481,7 +486,7 @@ class ReportTest(unittest.TestCase):
     def run_json(self, *args, code=OK):
         p = run(*args, "--json")
         self.assertEqual(p.returncode, code, (args, p.stderr))
-        return json.loads(p.stdout)
+        return validate_output(json.loads(p.stdout))
 
     def test_speech_total_delay_and_aligned_file(self):
         for level in (-22, -50):

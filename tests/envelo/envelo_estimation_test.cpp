@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "envelo_estimation.h"
@@ -92,6 +93,75 @@ TEST_F(EnveloEstimation, AlignmentFindsTheDeviceLatency) {
   a = ev::alignRecording(reference_->data(), reference_->data());
   EXPECT_EQ(a.totalDelay, 0.0);
   EXPECT_EQ(a.failed, 1.0);
+}
+
+// The alignment reads 720,001 reference and 720,000 recording samples:
+// silence up to block `from`, then noise around dc.
+std::vector<real_T> onsetAt(int32_T from, real_T dc = 0.0) {
+  std::vector<real_T> x(ev::kSignalLength + 1, 0.0);
+  uint32_t state = 77;
+  for (int32_T n = ev::kBlockLength * from; n < ev::kSignalLength + 1; ++n) {
+    state = state * 1664525u + 1013904223u;
+    x[n] = dc + static_cast<real_T>(state >> 8) / 16777216.0 - 0.5;
+  }
+  return x;
+}
+
+// x delayed by d samples (advanced when d < 0), zero-filled.
+std::vector<real_T> delayed(const std::vector<real_T>& x, int32_T d) {
+  std::vector<real_T> y(x.size(), 0.0);
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    const auto j = static_cast<std::int64_t>(i) - d;
+    if (j >= 0 && j < static_cast<std::int64_t>(x.size())) y[i] = x[static_cast<std::size_t>(j)];
+  }
+  return y;
+}
+
+// The alignment's tests as recorded: each decided in the order tried, also
+// after one that rejected, the first failure naming the rejection and
+// agreeing with the flag; a report changes no result. Fails on a record
+// taken from another value, a test dropped after a rejection, or a rejection
+// the flag does not show. The coarse shift rejects only a recording that
+// starts more than 7.5 s before the reference (an onset 1,800 blocks late in
+// the reference); a constant offset makes every lag correlate, so that no
+// peak is distinct.
+TEST(EnveloAlignment, RecordedTestsAgreeWithTheFlag) {
+  using Rejection = ev::Report::Rejection;
+  const std::vector<real_T> reference = onsetAt(100), lateOnset = onsetAt(1800), offset = onsetAt(0, 4.0);
+  struct Case {
+    const char* what;
+    const std::vector<real_T>& reference;
+    std::vector<real_T> recording;
+    Rejection rejection;
+    bool coarse, delay, distinct, lags;  // passed
+  };
+  const Case cases[] = {
+      {"0.1 s late", reference, delayed(reference, 4800), Rejection::kNone, true, true, true, true},
+      {"no latency", reference, reference, Rejection::kNotLagging, true, true, true, false},
+      {"9 s early", lateOnset, delayed(lateOnset, -432000), Rejection::kCoarseShift, false, false, true,
+       false},
+      {"6 s early", reference, delayed(reference, -288000), Rejection::kTotalDelay, true, false, true, false},
+      {"constant offset", offset, delayed(offset, 4800), Rejection::kDistinctness, true, true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ev::Report rep;
+    const ev::Alignment got = ev::alignRecording(c.reference.data(), c.recording.data(), &rep);
+    const ev::Alignment plain = ev::alignRecording(c.reference.data(), c.recording.data());
+    EXPECT_EQ(std::memcmp(&got, &plain, sizeof got), 0);
+
+    const ev::Report::Tests& t = rep.tests;
+    EXPECT_EQ(rep.rejection, c.rejection);
+    EXPECT_EQ(got.failed, c.rejection == Rejection::kNone ? 0.0 : 1.0);
+    EXPECT_EQ(t.coarseShift.passed, c.coarse);
+    EXPECT_EQ(t.totalDelay.passed, c.delay);
+    EXPECT_EQ(t.distinctness.passed, c.distinct);
+    EXPECT_EQ(t.recordingLags.passed, c.lags);
+    EXPECT_EQ(t.coarseShift.value, rep.coarseShift);
+    EXPECT_EQ(t.totalDelay.value, std::fabs(got.totalDelay));
+    EXPECT_EQ(t.recordingLags.value, got.totalDelay);
+    EXPECT_FALSE(std::isnan(t.distinctness.value));
+  }
 }
 
 // A device without dynamics is steady from the first window on (both steps

@@ -109,7 +109,7 @@ TEST(EnveloVerdict, FirstStrongestPeak) {
 // The three tests in order, each at its bound. Fails on a non-strict bound,
 // a one-sided delay test, a window that is not clipped to the correlation
 // (ASan) or a wrong divisor.
-TEST(EnveloVerdict, BoundsAndProminence) {
+TEST(EnveloVerdict, BoundsAndDistinctness) {
   std::vector<real_T> c(ev::kCorrelationLength, 0.0);
   const ev::Peak centre{720000, 1.0};
   c[centre.index - 1] = 1.0;

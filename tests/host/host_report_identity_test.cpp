@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "envelo_estimation.hpp"
 #include "report.hpp"
+#include "synkro_2.hpp"
 #include "test_arrays.hpp"
 
 namespace {
@@ -49,6 +51,30 @@ void expectBits(const Json& reported, double library, const char* what) {
   if (std::isnan(library) && std::isnan(value)) return;
   EXPECT_EQ(0, std::memcmp(&value, &library, sizeof value))
       << what << ": report " << reported << ", library " << library;
+}
+
+// The report's `tests` are the library's records, one entry per test in the
+// order the library tries them, none decided again by the host.
+void expectTests(const Json& tests,
+                 const std::vector<std::pair<const char*, audiomeas::VerdictTest>>& record) {
+  ASSERT_EQ(tests.size(), record.size());
+  for (size_t i = 0; i < record.size(); ++i) {
+    const auto& [name, t] = record[i];
+    SCOPED_TRACE(name);
+    EXPECT_EQ(tests[i]["test"], name);
+    expectBits(tests[i]["value"], t.value, "value");
+    expectBits(tests[i]["limit"], t.limit, "limit");
+    EXPECT_EQ(tests[i]["passed"], t.passed);
+  }
+}
+
+// Counts are written as JSON integers (240, not 240.0); null where none
+// was formed.
+void expectCounts(const Json& object, std::initializer_list<const char*> names) {
+  for (const char* name : names) {
+    const Json& v = object.at(name);
+    EXPECT_TRUE(v.is_number_integer() || v.is_null()) << name << ": " << v;
+  }
 }
 
 // Reproducible noise, uniform in [-1, 1).
@@ -111,6 +137,17 @@ TEST(ReportIdentity, AlignMatchesSynkro) {
     const auto m = audiomeas::host::align(c.reference, c.recording, c.rate, library);
     expectBits(m.report["fine_lag_samples"], lag, "fine lag");
     expectBits(m.report["alignment_failed"], failed, "flag");
+    audiomeas::synkro::Report rep;
+    Column internalOut;
+    double internalLag = 0.0, internalFailed = 0.0;
+    audiomeas::synkro::synkro_2(ref.get(), rec.get(), c.rate, internalOut.get(), &internalLag,
+                                &internalFailed, &rep);
+    expectTests(m.report["tests"], {{"coarse_shift", rep.tests.coarseShift},
+                                    {"fine_lag", rep.tests.fineLag},
+                                    {"peak_distinctness", rep.tests.distinctness}});
+    expectCounts(m.report, {"reference_samples", "recording_samples"});
+    expectCounts(m.report["onsets"], {"block_length_samples", "reference_block", "recording_block"});
+    expectCounts(m.report["peak"], {"index"});
     ASSERT_EQ(m.samples.size(), size_t(out.length()));
     EXPECT_EQ(0, std::memcmp(m.samples.data(), out.values().data(), m.samples.size() * 8));
     // The default output keeps every sample the total delay brings in.
@@ -151,6 +188,11 @@ TEST(ReportIdentity, TransientMatchesBurstra) {
       expectBits(r.report["active_level_db"], active, "active level");
       expectBits(r.report["warning"], warning, "warning");
       EXPECT_EQ(r.report["warnings_fired"].empty(), warning == 0.0);
+      expectCounts(r.report, {"frame_length_samples", "frame_count", "active_frames", "noise_frames",
+                              "active_present_frames"});
+      for (const Json& check : r.report["checks"]) {
+        if (check["test"] == "frames" || check["test"] == "active_too_short") expectCounts(check, {"value"});
+      }
     } catch (const audiomeas::host::InputError& e) {
       // Refused only where no frame can be formed, which the library flags.
       EXPECT_EQ(warning, 1.0) << e.what();
@@ -202,6 +244,14 @@ TEST(ReportIdentity, AttackReleaseMatchesEnvelo) {
     expectBits(m.report["attack_settle_time_s"], fall, "attack (fall)");
     expectBits(m.report["alignment_failed"], failed, "flag");
     EXPECT_EQ(m.report["failed_test"].is_null(), failed == 0.0);
+    audiomeas::envelo::Report rep;
+    audiomeas::envelo::envelo_estimation(r.get(), rec.get(), 0.0, 0.0, &rise, &fall, &failed, &rep);
+    expectTests(m.report["tests"], {{"coarse_shift", rep.tests.coarseShift},
+                                    {"total_delay", rep.tests.totalDelay},
+                                    {"peak_distinctness", rep.tests.distinctness},
+                                    {"recording_lags", rep.tests.recordingLags}});
+    expectCounts(m.report["onsets"], {"block_length_samples", "reference_block", "recording_block"});
+    expectCounts(m.report["attack"], {"windows"});
   }
   // A recording with no latency measures with the default pad, as the same
   // recording padded by hand does in the library.

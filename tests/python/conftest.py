@@ -21,8 +21,11 @@ CHECKOUT = Path(__file__).resolve().parents[2]
 sys.path.insert(0, str(CHECKOUT / "python"))
 sys.path.insert(0, str(CHECKOUT / "tests" / "support"))
 
-from audiomeas import _loader  # noqa: E402
+from audiomeas import _host, _loader  # noqa: E402
 from host_arrays import column, values  # noqa: E402
+from schema import validating  # noqa: E402
+
+_host.collect = validating(_host.collect)  # every result the tests get is checked against the schema
 
 
 class Raw:

@@ -20,7 +20,7 @@ import soundfile
 from distributed import Client, LocalCluster
 from helpers import transient_case
 
-from audiomeas import batch
+from audiomeas import _host, batch
 from audiomeas.__main__ import main
 
 CHECKOUT = Path(__file__).resolve().parents[2]
@@ -39,8 +39,10 @@ def lines(path):
 
 
 def by_row(path):
+    header, *rest = lines(path)
+    assert "audiomeas_batch" in header
     rows = {}
-    for line in lines(path):
+    for line in rest:
         assert line["row"] not in rows, f"row {line['row']} written twice"
         rows[line["row"]] = line
     return rows
@@ -107,7 +109,7 @@ class TestOnOneLocalCluster:
             assert run_cli(manifest, want) == code
             assert run_dask(client, manifest, got) == code
             assert by_row(got) == by_row(want)
-            for line in lines(got):  # field order too
+            for line in lines(got)[1:]:  # field order too
                 assert list(line)[:5] == ["row", "measurement", "files", "status", "exit_code"]
         statuses = [by_row(tmp_path / "small.dask")[r]["status"] for r in range(1, 10)]
         assert statuses == ["ok"] * 4 + ["flagged", "error", "ok", "ok", "error"]
@@ -122,7 +124,7 @@ class TestOnOneLocalCluster:
         run = {run_cli: lambda m, r: run_cli(m, out, r), run_dask: lambda m, r: run_dask(client, m, out, r)}
         assert run[first](half, False) == 0
         with open(out, "a") as f:
-            f.write('{"row":4,"measurement":"al')  # a line cut by a kill
+            f.write('{"row":4,"meas')  # a line cut by a kill
         assert run[second](small, True) == batch.EXIT_BAD_INPUT
         assert sorted(by_row(out)) == list(range(1, 10))
 
@@ -137,7 +139,7 @@ def test_a_killed_worker_loses_no_row(tmp_path):
     proc = subprocess.Popen([sys.executable, "-m", "audiomeas", "batch", str(manifest), "-o", str(out),
                              "--workers", "2"], stderr=subprocess.PIPE, text=True,
                             env={**os.environ, "PYTHONPATH": os.pathsep.join(sys.path)})
-    while not (out.exists() and out.read_text().count("\n") >= 1):
+    while not (out.exists() and out.read_text().count("\n") >= 2):  # the header and a row
         assert proc.poll() is None, proc.stderr.read()
         time.sleep(0.01)
     workers = [p for p in psutil.Process(proc.pid).children(recursive=True)
@@ -146,7 +148,7 @@ def test_a_killed_worker_loses_no_row(tmp_path):
     os.kill(workers[0].pid, signal.SIGKILL)
     written_at_kill = out.read_text().count("\n")
     _, err = proc.communicate(timeout=120)
-    assert written_at_kill < count, "the run ended before the kill: make the rows slower"
+    assert written_at_kill < count + 1, "the run ended before the kill: make the rows slower"
     assert proc.returncode == 0, err
     assert "dashboard: " in err
     rows = by_row(out)
@@ -155,18 +157,18 @@ def test_a_killed_worker_loses_no_row(tmp_path):
 
 
 def test_a_row_given_up_names_the_cause():
-    row = batch.ManifestRow(4, 9, "align", ("a.wav", "b.wav"))
     killed = type("KilledWorker", (Exception,), {})()
     killed.last_worker, killed.allowed_failures = types.SimpleNamespace(address="tcp://10.0.0.7:4100"), 2
     for exc, words in ((killed, ["died", "3 attempts", "tcp://10.0.0.7:4100"]),
                        (OSError("cannot find libaudiomeas.so"), ["OSError", "libaudiomeas.so"])):
-        line = batch.failure_line(row, exc)
-        assert (line["row"], line["status"], line["exit_code"]) == (4, "error", batch.EXIT_BAD_INPUT)
-        assert all(w in line["error"] for w in words)
+        report = batch.failure_report(exc)
+        assert all(w in report["error"] for w in words)
 
 
 ONE_ROW = "align,a.wav,b.wav\n"
-DONE = ('{"row":1,"measurement":"align","files":["a.wav","b.wav"],"status":"error",'
+HEADER = ('{"audiomeas_batch":"%s","options":{"window_s":0.0,"library_output":false,'
+          '"details":false,"pad_samples":4800,"channel":null}}\n')
+DONE = HEADER % _host.version() + ('{"row":1,"measurement":"align","files":["a.wav","b.wav"],"status":"error",'
         '"exit_code":3,"error":"a.wav: no such file"}\n')
 
 # name, manifest, results file before the run (None: none), flags
@@ -184,7 +186,21 @@ JUDGED = [
     ("exit code out of range", ONE_ROW, DONE.replace('"exit_code":3', '"exit_code":9'), ["--resume"]),
     ("row beyond the manifest", ONE_ROW, DONE.replace('"row":1', '"row":2'), ["--resume"]),
     ("torn line of another file", ONE_ROW, DONE + '{"ro', ["--resume"]),
-    ("torn result line, cut", ONE_ROW, "\n" + DONE + '{"row": ', ["--resume"]),
+    ("torn result line, cut", ONE_ROW, DONE + '{"row":', ["--resume"]),
+    ("torn header, cut", ONE_ROW, DONE[:40], ["--resume"]),
+    ("torn line of another row layout", ONE_ROW, DONE + '{"row": 1', ["--resume"]),
+    ("no header", ONE_ROW, DONE.split("\n", 1)[1], ["--resume"]),
+    ("other options", ONE_ROW, DONE, ["--resume", "--pad", "100"]),
+    ("byte-order mark in the results", ONE_ROW, "\ufeff" + DONE, ["--resume"]),
+    ("lone surrogate in a line", ONE_ROW, DONE + '{"row":1,"x":"\\ud800"}\n', ["--resume"]),
+    ("nested deep", ONE_ROW, DONE + "[" * 100000 + "]" * 100000 + "\n", ["--resume"]),
+    ("byte-order mark in the manifest, said", "\ufeff" + ONE_ROW, None, []),
+    ("NUL in the manifest", "align,a.wav\0,b.wav\n", None, []),
+    ("option column", "measurement,file1,file2,file3,pad_samples\nattack-release,a.wav,b.wav,,2400\n",
+     None, []),
+    ("option not taken", "measurement,file1,file2,pad_samples\nalign,a.wav,b.wav,2400\n", None, []),
+    ("option out of range", "measurement,f1,f2,pad_samples\nattack-release,a.wav,b.wav,-1\n", None, []),
+    ("unknown column", "measurement,f1,f2,gain\nalign,a.wav,b.wav,2\n", None, []),
 ]
 
 
@@ -197,14 +213,52 @@ def test_manifests_and_results_are_judged_as_by_the_tool(tmp_path, capsys, case,
     def attempt(run):
         if results is not None:
             out.write_text(results)
+        elif out.exists():
+            out.unlink()
         code, err = run([manifest, "-o", out, *flags])
         return code, err, out.read_text() if out.exists() else None
 
     def tool(args):
         done = cli("batch", *args)
-        return done.returncode, done.stderr
+        return done.returncode, "".join(t for t in done.stderr.splitlines(True)
+                                        if t.startswith(("audiomeas:", "batch:")))
 
     def python(args):
-        return main(["batch", *map(str, args)]), capsys.readouterr().err
+        code = main(["batch", "--workers", "1", *map(str, args)])
+        err = capsys.readouterr().err
+        # The cluster's own lines are the Dask runner's alone.
+        return code, "".join(t for t in err.splitlines(True) if t.startswith(("audiomeas:", "batch:")))
 
     assert attempt(python) == attempt(tool)
+
+
+def test_a_second_writer_is_refused_by_either_runner(tmp_path, capsys):
+    """While one batch holds the results file, neither runner writes to it."""
+    import fcntl
+
+    manifest, out = tmp_path / "m.csv", tmp_path / "r.jsonl"
+    manifest.write_text(ONE_ROW)
+    out.write_text(DONE)
+    with open(out) as held:
+        fcntl.flock(held, fcntl.LOCK_EX)
+        done = cli("batch", manifest, "-o", out, "--resume")
+        code = main(["batch", str(manifest), "-o", str(out), "--resume"])
+    assert (done.returncode, code) == (batch.EXIT_OUTPUT, batch.EXIT_OUTPUT)
+    assert "another batch is writing it" in capsys.readouterr().err
+    assert out.read_text() == DONE
+
+
+@pytest.mark.parametrize("args, code", [(["--scheduler", "garbage"], batch.EXIT_USAGE),
+                                        (["--channel", "4294967297"], batch.EXIT_USAGE),
+                                        ([], batch.EXIT_OUTPUT)])
+def test_the_dask_runner_fails_with_the_tools_codes(tmp_path, args, code):
+    """A bad scheduler address is a usage error; a closed standard output, 4: never a
+    traceback and exit 1 ("a row flagged")."""
+    manifest = tmp_path / "m.csv"
+    manifest.write_text(ONE_ROW)
+    where = {"stdout": subprocess.DEVNULL} if args else {"preexec_fn": lambda: os.close(1)}
+    env = dict(os.environ, PYTHONPATH=str(CHECKOUT / "python"))
+    done = subprocess.run([sys.executable, "-m", "audiomeas", "batch", str(manifest), *args],
+                          stderr=subprocess.PIPE, text=True, env=env, timeout=120, **where)
+    assert done.returncode == code, done.stderr
+    assert "Traceback" not in done.stderr

@@ -32,16 +32,14 @@ def test_override_folder_is_the_only_one_searched(tmp_path):
     assert _loader.locate("synkro", env) == tmp_path / "libsynkro.so"
 
 
-def test_missing_library_is_an_oserror_after_the_argument_checks(tmp_path):
+def test_missing_library_is_an_oserror_on_first_use(tmp_path):
+    """Importing needs no library; the measurements, made from its table, are
+    an OSError naming the folders searched when it cannot be found."""
     env = dict(os.environ, AUDIOMEAS_LIB_DIR=str(tmp_path / "nowhere"),
                PYTHONPATH=str(CHECKOUT / "python"))
     r = run_python(
         """
         import audiomeas
-        try:
-            audiomeas.align([1.0], [[1.0]], 48000)
-        except ValueError as e:
-            print("ValueError:", e)
         try:
             audiomeas.align([1.0], [1.0], 48000)
         except OSError as e:
@@ -49,7 +47,6 @@ def test_missing_library_is_an_oserror_after_the_argument_checks(tmp_path):
         """,
         env, tmp_path)
     assert r.returncode == 0, r.stderr
-    assert "ValueError: recording must be one-dimensional" in r.stdout
     assert "OSError:" in r.stdout and "libaudiomeas.so" in r.stdout
     assert str(tmp_path / "nowhere") in r.stdout
 

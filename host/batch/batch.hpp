@@ -1,0 +1,126 @@
+// The batch protocol, the one copy both runners use (`audiomeas batch` and,
+// through the C API, the Dask runner): the manifest, a row's job, the
+// results file's header and lines, resume, and the lock that keeps a
+// second writer out. Scheduling the rows is the runner's own affair.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "measure.hpp"
+
+namespace audiomeas::host {
+
+// A manifest is read up to this size: a stream without end (a device, a
+// pipe that never closes) is refused once it has given this much.
+inline constexpr std::size_t kMaxManifestBytes = std::size_t(64) << 20;
+
+// A manifest row: the measurement, its files as written (relative paths
+// are taken from the manifest's folder) and the options its own columns set.
+struct ManifestRow {
+  int row = 0;   // 1-based among the data rows
+  int line = 0;  // line of the manifest it starts on
+  const MeasurementSpec* measurement = nullptr;
+  std::vector<std::string> files;
+  Json options = Json::object();  // key -> value, only those the row sets
+};
+
+struct Manifest {
+  std::string path;
+  std::vector<ManifestRow> rows;
+  std::vector<std::string> notes;  // what was read but is worth saying (a byte-order mark skipped)
+};
+
+// Reads a CSV manifest: columns measurement,file1,file2[,file3]; an optional
+// header row whose first field is "measurement", which may name option
+// columns after the files by their keys (pad_samples, window_s, ...);
+// blank lines and lines starting with '#' skipped; fields may be
+// double-quoted ("" for a quote); a UTF-8 byte-order mark at the start is
+// skipped. Throws Failure (usage) naming the file and line of a malformed
+// row or option, (bad input) when it cannot be read or is longer than
+// kMaxManifestBytes.
+Manifest readManifest(const std::string& path);
+
+// The batch-wide settings a run was started with.
+struct BatchSettings {
+  std::string manifest;
+  std::string output;  // the results file; empty: standard output
+  bool resume = false;
+  int channel = 0;  // 1-based; 0: single-channel files
+  Options options;  // every row's, unless its own columns say otherwise
+};
+
+// Refuses (usage) settings that cannot go together, before anything is read.
+void checkSettings(const BatchSettings& settings);
+
+// Reads a batch request as the C API takes it: {"manifest", "output",
+// "resume", "channel", "options": {key: value}}. Throws usageError.
+BatchSettings batchSettingsFromJson(const Json& request);
+
+// The job of a row: files resolved, the batch's channel, its options.
+Job rowJob(const BatchSettings& settings, const ManifestRow& row);
+
+// The job as JSON for audiomeas_measure_files (a file name that is not
+// UTF-8 as the array of its bytes).
+Json jobJson(const Job& job);
+
+// The results file's first line: the tool's version and the batch-wide
+// options, so that a resume with other ones is refused.
+Json resultsHeader(const BatchSettings& settings);
+
+// A results line for a row: the measurement's exit code and its report
+// (with its files), or for a code from kExitUsage on {"error": message}.
+Json resultLine(const ManifestRow& row, int code, const Json& outcome);
+
+// A value as the results file carries it: compact UTF-8; bytes of a file
+// name that are not UTF-8 become U+FFFD, on writing and on comparing.
+std::string asWritten(const Json& value);
+
+struct BatchSummary {
+  std::size_t rows = 0, runNow = 0, doneBefore = 0, ok = 0, flagged = 0, failed = 0, notRun = 0;
+  ExitCode code = kExitOk;  // kExitBadInput if a row failed or was not run, else kExitFlagged if one was
+  std::string text;         // "batch: 4 rows (4 run now, 0 done before): 3 ok, 1 flagged, 0 failed"
+  Json json() const;
+};
+
+// The results file of one run. Opening it refuses an output that is the
+// manifest, a file that holds results without --resume, a file that is not
+// this batch's results, one written with other options or another version
+// (naming both), and one another batch is writing now (an advisory lock,
+// held until destruction). On resume it reads the rows done and cuts a last
+// line that a kill left unfinished, but only when it is the beginning of a
+// line this batch would write. A new or empty file gets the header.
+class ResultsFile {
+ public:
+  ResultsFile(const BatchSettings& settings, const Manifest& manifest);
+  ~ResultsFile();
+  ResultsFile(const ResultsFile&) = delete;
+  ResultsFile& operator=(const ResultsFile&) = delete;
+
+  const std::map<int, ExitCode>& doneBefore() const { return doneBefore_; }
+  std::vector<const ManifestRow*> todo() const;
+
+  // Appends the row's line in one write(2) and counts it. Not thread-safe:
+  // the caller serialises. Throws Failure (output) when it cannot be
+  // written; nothing is appended after that.
+  void record(const ManifestRow& row, int code, const Json& outcome);
+
+  // The counts so far; notRun rows the runner could not measure.
+  BatchSummary summary(std::size_t notRun = 0) const;
+
+ private:
+  void openFile(const Manifest& manifest);
+  void resumeFrom(const std::string& text, const Manifest& manifest);
+  void writeText(const std::string& text);
+
+  const BatchSettings settings_;
+  const Manifest& manifest_;
+  int fd_ = -1;
+  bool ownsFd_ = false;
+  int writeError_ = 0;
+  std::map<int, ExitCode> doneBefore_, codes_;
+};
+
+}  // namespace audiomeas::host

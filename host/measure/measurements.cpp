@@ -1,0 +1,362 @@
+#include "measurements.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+#include "envelo_estimation.hpp"
+#include "memory.hpp"
+#include "text.hpp"
+
+namespace audiomeas::host {
+
+namespace {
+
+// ---- options ----
+
+const OptionSpec kDetails{"details",
+                          "--details",
+                          OptionType::kFlag,
+                          0.0,
+                          0.0,
+                          1.0,
+                          "",
+                          "add the arrays behind the result (tracks, frames, correlation) to the JSON",
+                          [](Options& o, double v) { o.details = v != 0.0; },
+                          [](const Options& o) { return o.details ? 1.0 : 0.0; }};
+
+const OptionSpec kWindow{"window_s",
+                         "--window",
+                         OptionType::kNumber,
+                         0.0,
+                         0.0,
+                         1e9,
+                         "s",
+                         "find the delay on the first SECONDS of both signals and apply it to the whole "
+                         "recording (memory grows with the window; assumes a constant delay); 0: all of them",
+                         [](Options& o, double v) { o.windowSeconds = v; },
+                         [](const Options& o) { return o.windowSeconds; }};
+
+const OptionSpec kLibraryOutput{"library_output",
+                                "--library-output",
+                                OptionType::kFlag,
+                                0.0,
+                                0.0,
+                                1.0,
+                                "",
+                                "give synkro_2's own aligned array (which can lose samples that the coarse "
+                                "move pushed out) instead of the recording moved by the total delay",
+                                [](Options& o, double v) { o.libraryOutput = v != 0.0; },
+                                [](const Options& o) { return o.libraryOutput ? 1.0 : 0.0; }};
+
+const OptionSpec kPad{"pad_samples",
+                      "--pad",
+                      OptionType::kInteger,
+                      double(kDefaultPadSamples),
+                      0.0,
+                      envelo::kMaxDelay,
+                      "samples",
+                      "zeros put before the recording, so that a device without latency can be measured; "
+                      "the delay is reported net of them",
+                      [](Options& o, double v) { o.padSamples = static_cast<std::int64_t>(v); },
+                      [](const Options& o) { return double(o.padSamples); }};
+
+// Channels are chosen per job, for every measurement alike.
+constexpr int kMaxChannel = INT_MAX;
+
+// ---- text ----
+
+std::string number(const Json& v, const char* format) {
+  return v.is_number() ? fmt(format, v.get<double>()) : std::string("none");
+}
+
+std::string line(const char* label, const std::string& text) {
+  return fmt("%-16s %s\n", label, text.c_str());
+}
+
+std::string files(const Json& r) {
+  std::string s;
+  const MeasurementSpec* m = findMeasurement(r.value("measurement", ""));
+  if (m == nullptr) return s;
+  for (const ArgumentSpec& a : m->arguments)
+    if (r.contains(a.name) && r[a.name].is_string()) s += line(a.name, r[a.name].get<std::string>());
+  return s;
+}
+
+// The failed test, with its value and limit.
+std::string verdict(const Json& r, const char* flag, const char* trusted) {
+  if (!r.value(flag, false)) return line("verdict", trusted);
+  std::string s = line("verdict", fmt("FLAGGED (%s)", flag));
+  if (r.contains("reason") && r["reason"].is_string()) s += line("reason", r["reason"].get<std::string>());
+  return s;
+}
+
+std::string delay(const Json& r) {
+  return line("total delay", fmt("%s samples (%s ms): %s", number(r["total_delay_samples"], "%.0f").c_str(),
+                                 number(r["total_delay_ms"], "%.3f").c_str(),
+                                 r["delay_direction"].get<std::string>().c_str())) +
+         line("of which",
+              fmt("coarse shift %s, fine lag %s samples", number(r["coarse_shift_samples"], "%.0f").c_str(),
+                  number(r["fine_lag_samples"], "%.0f").c_str()));
+}
+
+// The host's second opinion, printed under the library's verdict, which it
+// never replaces.
+std::string opinion(const Json& r) {
+  if (!r.contains("match")) return "";
+  const Json& m = r["match"];
+  const char* polarity = m["polarity"] == "inverted" ? ", polarity inverted" : "";
+  std::string s =
+      line("match",
+           fmt("%s%s (host's opinion: coefficient %s, residual %s over %s samples)",
+               m["opinion"].get<std::string>().c_str(), polarity, number(m["coefficient"], "%.5f").c_str(),
+               number(m["residual_db"], "%.1f dB").c_str(), number(m["overlap_samples"], "%.0f").c_str()));
+  if (!r.contains("drift")) return s;
+  s += line("sub-sample delay",
+            fmt("%s samples (%s ms)", number(r["sub_sample_delay_samples"], "%.3f").c_str(),
+                number(r["sub_sample_delay_ms"], "%.4f").c_str()));
+  const Json& d = r["drift"];
+  if (!d["drift_ppm"].is_number())
+    return s + line("drift", "not measured: " + d["reason"].get<std::string>());
+  const std::string limit =
+      fmt(d["flagged"].get<bool>() ? "FLAGGED: above %g ppm" : "within %g ppm", d["limit_ppm"].get<double>());
+  return s + line("drift",
+                  fmt("%s ppm (%s; delay %s samples at %s, %s at %s)", number(d["drift_ppm"], "%.1f").c_str(),
+                      limit.c_str(), number(d["start"]["delay_samples"], "%.2f").c_str(),
+                      number(d["start"]["centre_s"], "%.1f s").c_str(),
+                      number(d["end"]["delay_samples"], "%.2f").c_str(),
+                      number(d["end"]["centre_s"], "%.1f s").c_str()));
+}
+
+// ---- align (synkro) ----
+
+double alignWorkBytes(const std::vector<long long>& lengths, long long window) {
+  const double n = lengths.empty() ? 0.0 : double(std::max(0LL, lengths[0]));
+  const double seen = window > 0 ? std::min(n, double(window)) : n;
+  // The host's aligned recording (n doubles) beside the library's arrays.
+  return n * sizeof(double) + synkroWorkBytes(seen);
+}
+
+std::string describeAlign(const Json& r) {
+  std::string s = delay(r) + verdict(r, "alignment_failed", "aligned") + opinion(r) + files(r);
+  if (r.contains("aligned_output") && r["aligned_output"].is_string())
+    s += line("written", r["aligned_output"].get<std::string>());
+  return s;
+}
+
+// ---- attack-release (envelo) ----
+
+double attackReleaseWorkBytes(const std::vector<long long>& lengths, long long) {
+  // The recording is copied behind its pad of zeros (a few thousand).
+  const double m = lengths.size() > 1 ? double(std::max(0LL, lengths[1])) : 0.0;
+  return m * sizeof(double) + kEnveloWorkBytes;
+}
+
+std::string describeAttackRelease(const Json& r) {
+  return line("attack settle", number(r["attack_settle_time_s"], "%.1f s") +
+                                   " (after the level step up at 40 s; falling segment)") +
+         line("release settle", number(r["release_settle_time_s"], "%.1f s") +
+                                    " (after the level step down at 65 s; rising segment)") +
+         verdict(r, "alignment_failed", "aligned") + opinion(r) + delay(r) + files(r);
+}
+
+// ---- transient-snr (burstra) ----
+
+double transientSnrWorkBytes(const std::vector<long long>&, long long) { return kBurstraWorkBytes; }
+
+std::string describeTransientSnr(const Json& r) {
+  std::string s =
+      line("active level", number(r["active_level_db"], "%.2f dB re RMS 32767 (noise-corrected)"));
+  s += line("difference", number(r["level_difference_db"], "%.2f dB (rest minus active)"));
+  if (r.value("warning", false)) {
+    s += line("verdict", "WARNING");
+    for (const Json& c : r["checks"])
+      if (!c["passed"].get<bool>())
+        s += line("reason", fmt("%s: %s (value %s, limit %s)", c["test"].get<std::string>().c_str(),
+                                c["rule"].get<std::string>().c_str(), number(c["value"], "%.6g").c_str(),
+                                number(c["limit"], "%.6g").c_str()));
+  } else {
+    s += line("verdict", "no warning");
+  }
+  for (const Json& n : r["notes"]) s += line("note", n.get<std::string>());
+  s += line("frames",
+            fmt("%s active, %s noise (of %s, %s samples each)", number(r["active_frames"], "%.0f").c_str(),
+                number(r["noise_frames"], "%.0f").c_str(), number(r["frame_count"], "%.0f").c_str(),
+                number(r["frame_length_samples"], "%.0f").c_str()));
+  return s + files(r);
+}
+
+}  // namespace
+
+const std::vector<MeasurementSpec>& measurements() {
+  static const std::vector<MeasurementSpec> kTable{
+      {"align",
+       "synkro",
+       "match RECORDING to REFERENCE (synkro): total delay, its coarse and fine parts, verdict",
+       {{"reference", "reference signal"}, {"recording", "recording to match"}},
+       {&kWindow, &kLibraryOutput, &kDetails},
+       Scale::kUnit,
+       0.0,
+       "alignment_failed",
+       false,
+       "aligned",
+       "align on the first part only (--window SECONDS; window_s in Python and in manifests), or use a "
+       "machine with more memory",
+       alignWorkBytes,
+       [](Signals s, double rate, const Options& o) { return align(s[0], s[1], rate, o); },
+       describeAlign},
+      {"attack-release",
+       "envelo",
+       "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, 16-bit scale",
+       {{"reference", "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)"},
+        {"recording", "its recording through the device, covering the test signal after its delay"}},
+       {&kPad, &kDetails},
+       Scale::kInt16,
+       double(envelo::kSampleRate),
+       "alignment_failed",
+       true,
+       nullptr,
+       "use shorter recordings or a machine with more memory",
+       attackReleaseWorkBytes,
+       [](Signals s, double rate, const Options& o) { return attackRelease(s[0], s[1], rate, o); },
+       describeAttackRelease},
+      {"transient-snr",
+       "burstra",
+       "noise-corrected level of the active part and level difference (burstra), 16-bit scale",
+       {{"presence", "presence signal (its length sets the 5 ms frames)"},
+        {"activity", "activity signal (active above -30 dB)"},
+        {"measured", "the signal whose levels are reported"}},
+       {&kDetails},
+       Scale::kInt16,
+       0.0,
+       "warning",
+       false,
+       nullptr,
+       "use shorter recordings or a machine with more memory",
+       transientSnrWorkBytes,
+       [](Signals s, double rate, const Options& o) { return transientSnr(s[0], s[1], s[2], rate, o); },
+       describeTransientSnr},
+  };
+  return kTable;
+}
+
+const MeasurementSpec* findMeasurement(std::string_view name) {
+  for (const MeasurementSpec& m : measurements())
+    if (name == m.name) return &m;
+  return nullptr;
+}
+
+std::string measurementNames() {
+  const auto& all = measurements();
+  std::string s;
+  for (size_t i = 0; i < all.size(); ++i)
+    s += std::string(i == 0 ? "" : i + 1 == all.size() ? " or " : ", ") + all[i].name;
+  return s;
+}
+
+const MeasurementSpec& measurementNamed(std::string_view name) {
+  const MeasurementSpec* m = findMeasurement(name);
+  if (m == nullptr)
+    throw usageError("unknown measurement '" + std::string(name) + "' (" + measurementNames() + ")");
+  return *m;
+}
+
+std::vector<const OptionSpec*> allOptions() {
+  std::vector<const OptionSpec*> all;
+  for (const MeasurementSpec& m : measurements())
+    for (const OptionSpec* o : m.options)
+      if (std::find(all.begin(), all.end(), o) == all.end()) all.push_back(o);
+  return all;
+}
+
+const OptionSpec* findOption(std::string_view key) {
+  for (const OptionSpec* o : allOptions())
+    if (key == o->key) return o;
+  return nullptr;
+}
+
+bool takesOption(const MeasurementSpec& m, const OptionSpec& o) {
+  return std::find(m.options.begin(), m.options.end(), &o) != m.options.end();
+}
+
+void checkOptionValue(const OptionSpec& o, double value, const std::string& where) {
+  const bool whole = o.type != OptionType::kNumber;
+  if (!std::isfinite(value) || (whole && value != std::floor(value)) || value < o.minimum ||
+      value > o.maximum) {
+    const char* kind = o.type == OptionType::kFlag      ? "0 or 1 (false or true)"
+                       : o.type == OptionType::kInteger ? "a whole number"
+                                                        : "a number";
+    throw usageError(fmt("%s: %.17g is not %s from %.17g to %.17g%s%s", where.c_str(), value, kind, o.minimum,
+                         o.maximum, *o.unit != '\0' ? " " : "", o.unit));
+  }
+}
+
+namespace {
+
+Json valueJson(const OptionSpec& o, double v) {
+  switch (o.type) {
+    case OptionType::kFlag:
+      return Json(v != 0.0);
+    case OptionType::kInteger:
+      return Json(static_cast<std::int64_t>(v));
+    case OptionType::kNumber:
+      break;
+  }
+  return Json(v);
+}
+
+const char* typeName(OptionType t) {
+  switch (t) {
+    case OptionType::kFlag:
+      return "flag";
+    case OptionType::kInteger:
+      return "integer";
+    case OptionType::kNumber:
+      break;
+  }
+  return "number";
+}
+
+}  // namespace
+
+Json optionsJson(const Options& options, const MeasurementSpec* m) {
+  Json j = Json::object();
+  for (const OptionSpec* o : m != nullptr ? m->options : allOptions())
+    j[o->key] = valueJson(*o, o->get(options));
+  return j;
+}
+
+Json measurementTableJson() {
+  Json table = Json::object();
+  for (const MeasurementSpec& m : measurements()) {
+    Json arguments = Json::array(), options = Json::array();
+    for (const ArgumentSpec& a : m.arguments) arguments.push_back({{"name", a.name}, {"help", a.help}});
+    for (const OptionSpec* o : m.options)
+      options.push_back({{"key", o->key},
+                         {"flag", o->flag},
+                         {"type", typeName(o->type)},
+                         {"default", valueJson(*o, o->defaultValue)},
+                         {"minimum", valueJson(*o, o->minimum)},
+                         {"maximum", valueJson(*o, o->maximum)},
+                         {"unit", o->unit},
+                         {"help", o->help}});
+    table[m.name] = {{"library", m.library},
+                     {"summary", m.summary},
+                     {"arguments", std::move(arguments)},
+                     {"options", std::move(options)},
+                     {"scale", m.scale == Scale::kUnit ? "unit" : "int16"},
+                     {"fixed_rate", m.fixedRate > 0.0 ? Json(m.fixedRate) : Json()},
+                     {"flag", m.flag},
+                     {"one_at_a_time", m.oneAtATime},
+                     {"signal_out", m.signalOut != nullptr ? Json(m.signalOut) : Json()}};
+  }
+  return Json{{"measurements", std::move(table)},
+              {"channel",
+               {{"minimum", 1},
+                {"maximum", kMaxChannel},
+                {"help",
+                 "channel K (1-based) of multi-channel files; needed for them (mono files are used "
+                 "as they are)"}}}};
+}
+
+}  // namespace audiomeas::host

@@ -1,0 +1,95 @@
+// The measurement table: each measurement declared once, with everything a
+// front end needs to offer it (its files, its options with their limits and
+// units) and everything the host needs to run it (scale, memory, run, text,
+// exit-code rule). The CLI's subcommands, batch admission, the C API's
+// table (audiomeas_measurement_table) and through it the Python functions
+// and the Dask runner all read this; no other code compares a measurement's
+// name.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "audio_io.hpp"
+#include "report.hpp"
+
+namespace audiomeas::host {
+
+enum class OptionType { kFlag, kInteger, kNumber };
+
+// One option of a measurement. Its key is the JSON and Python name and the
+// manifest column; its flag the command line's.
+struct OptionSpec {
+  const char* key;   // "window_s"
+  const char* flag;  // "--window"
+  OptionType type;
+  double defaultValue;
+  double minimum, maximum;  // inclusive; a flag is 0 or 1
+  const char* unit;         // "s", "samples"; "" for a flag
+  const char* help;
+  void (*set)(Options&, double);
+  double (*get)(const Options&);
+};
+
+// An input signal: one file, or one array in the C and Python calls.
+struct ArgumentSpec {
+  const char* name;  // also the report's field naming its file
+  const char* help;
+};
+
+using Signals = std::span<const std::span<const double>>;
+
+struct MeasurementSpec {
+  const char* name;     // "align": subcommand, manifest and report name
+  const char* library;  // the library whose result it reports
+  const char* summary;  // one line for --help
+  std::vector<ArgumentSpec> arguments;
+  std::vector<const OptionSpec*> options;
+  Scale scale;               // of the samples the files give it
+  double fixedRate;          // Hz the measurement takes (0: any)
+  const char* flag;          // the report's boolean that exits kExitFlagged when true
+  bool oneAtATime;           // its library serves one call per process at a time
+  const char* signalOut;     // its result's signal ("aligned": -o writes it); nullptr: none
+  const char* memoryAdvice;  // what to do when it would not fit
+  // Bytes its library call works in beyond the inputs, for input lengths in
+  // argument order and windowSamples (0: none) of options.
+  double (*workBytes)(const std::vector<long long>& lengths, long long windowSamples);
+  Measurement (*run)(Signals signals, double sampleRate, const Options& options);
+  // The lines a person reads for a report with its file names.
+  std::string (*describe)(const Json& report);
+};
+
+const std::vector<MeasurementSpec>& measurements();
+
+// nullptr when name is none of them (names are matched exactly).
+const MeasurementSpec* findMeasurement(std::string_view name);
+
+// Throws usageError naming the known measurements when name is none of them.
+const MeasurementSpec& measurementNamed(std::string_view name);
+
+// "align, attack-release or transient-snr", for messages.
+std::string measurementNames();
+
+// Every option of every measurement once, by key, in table order (the
+// batch-wide options).
+std::vector<const OptionSpec*> allOptions();
+const OptionSpec* findOption(std::string_view key);
+bool takesOption(const MeasurementSpec& m, const OptionSpec& o);
+
+// Checks a value for an option (type, limits); throws usageError naming
+// where ("--pad", "manifest.csv:3: pad_samples") otherwise.
+void checkOptionValue(const OptionSpec& o, double value, const std::string& where);
+
+// The options as JSON (key -> value in its type), every option of the table
+// when all, else those of m.
+Json optionsJson(const Options& options, const MeasurementSpec* m = nullptr);
+
+// The whole table as JSON: for each measurement its arguments, options (with
+// type, default, limits, unit, help), scale, fixed rate, flag; and the
+// job-level channel choice.
+Json measurementTableJson();
+
+}  // namespace audiomeas::host
