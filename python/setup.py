@@ -8,6 +8,7 @@ libraries there are, the build writes into that folder
 """
 
 import os
+import re
 import shutil
 from pathlib import Path
 
@@ -16,6 +17,12 @@ from setuptools.command.build_py import build_py
 
 CHECKOUT = Path(__file__).resolve().parent.parent
 REGISTRY = "audiomeas-libraries.txt"
+
+
+def project_version():
+    """The project's one version number, from the top CMakeLists.txt."""
+    text = (CHECKOUT / "CMakeLists.txt").read_text()
+    return re.search(r"project\(audiomeas VERSION ([0-9.]+)", text).group(1)
 
 
 def library_names(folder):
@@ -43,4 +50,4 @@ class build_py_with_libraries(build_py):
                 shutil.copyfile(built.resolve(), target / "lib" / built.name)
 
 
-setup(cmdclass={"build_py": build_py_with_libraries})
+setup(version=project_version(), cmdclass={"build_py": build_py_with_libraries})

@@ -270,17 +270,12 @@ BatchSettings batchSettingsFromJson(const Json& request) {
     } else if (key == "resume" && value.is_boolean()) {
       s.resume = value.get<bool>();
     } else if (key == "channel") {
-      // Read as a job's channel is: the same limits, the same message.
-      s.channel = jobFromJson(Json{{"measurement", measurements().front().name}, {"channel", value}}).channel;
+      s.channel = channelFromJson(value, "--channel");
     } else if (key == "options" && value.is_object()) {
       for (const auto& [optionKey, v] : value.items()) {
         const OptionSpec* o = findOption(optionKey);
         if (o == nullptr) throw usageError("bad batch request: unknown option \"" + optionKey + "\"");
-        if (!v.is_number() && !v.is_boolean())
-          throw usageError(fmt("bad batch request: %s is %s, not a value", o->key, v.dump().c_str()));
-        const double x = v.is_boolean() ? double(v.get<bool>()) : v.get<double>();
-        checkOptionValue(*o, x, o->flag);
-        o->set(s.options, x);
+        setOption(*o, v, s.options, o->flag);
       }
     } else {
       throw usageError("bad batch request: \"" + key + "\" is unknown or of the wrong type");

@@ -74,19 +74,10 @@ Job jobFromJson(const Json& j) {
       if (!value.is_array()) throw usageError("bad job: \"files\" is not an array");
       for (const Json& f : value) job.files.push_back(pathOf(f));
     } else if (key == "channel") {
-      if (value.is_null()) continue;
-      const bool whole = value.is_number_integer() ||
-                         (value.is_number_float() && value.get<double>() == std::floor(value.get<double>()));
-      if (!whole || value.get<double>() < 0.0 || value.get<double>() > double(INT_MAX))
-        throw usageError("bad job: \"channel\" is " + value.dump() + fmt(", not a channel 1..%d", INT_MAX));
-      job.channel = static_cast<int>(value.get<double>());
+      job.channel = channelFromJson(value, "bad job: \"channel\"");
     } else if (const OptionSpec* o = findOption(key)) {
       if (!takesOption(m, *o)) throw usageError(fmt("bad job: %s takes no option %s", m.name, o->key));
-      if (!value.is_number() && !value.is_boolean())
-        throw usageError(fmt("bad job: %s is %s, not a value", o->key, value.dump().c_str()));
-      const double v = value.is_boolean() ? double(value.get<bool>()) : value.get<double>();
-      checkOptionValue(*o, v, o->key);
-      o->set(job.options, v);
+      setOption(*o, value, job.options, o->key);
     } else {
       throw usageError("bad job: unknown field \"" + key + "\"");
     }

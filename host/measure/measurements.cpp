@@ -291,6 +291,23 @@ void checkOptionValue(const OptionSpec& o, double value, const std::string& wher
   }
 }
 
+void setOption(const OptionSpec& o, const Json& value, Options& options, const std::string& where) {
+  if (!value.is_number() && !value.is_boolean())
+    throw usageError(fmt("%s is %s, not a value", where.c_str(), value.dump().c_str()));
+  const double v = value.is_boolean() ? double(value.get<bool>()) : value.get<double>();
+  checkOptionValue(o, v, where);
+  o.set(options, v);
+}
+
+int channelFromJson(const Json& value, const std::string& where) {
+  if (value.is_null()) return 0;
+  const bool whole = value.is_number_integer() ||
+                     (value.is_number_float() && value.get<double>() == std::floor(value.get<double>()));
+  if (!whole || value.get<double>() < 0.0 || value.get<double>() > double(kMaxChannel))
+    throw usageError(fmt("%s is %s, not a channel 1..%d", where.c_str(), value.dump().c_str(), kMaxChannel));
+  return static_cast<int>(value.get<double>());
+}
+
 namespace {
 
 Json valueJson(const OptionSpec& o, double v) {

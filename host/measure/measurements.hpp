@@ -83,6 +83,14 @@ bool takesOption(const MeasurementSpec& m, const OptionSpec& o);
 // where ("--pad", "manifest.csv:3: pad_samples") otherwise.
 void checkOptionValue(const OptionSpec& o, double value, const std::string& where);
 
+// Sets an option from its JSON value (a number, or a boolean for a flag),
+// checked as checkOptionValue does.
+void setOption(const OptionSpec& o, const Json& value, Options& options, const std::string& where);
+
+// A channel choice from JSON: null or 0 is none (single-channel files), else
+// 1 .. kMaxChannel. Throws usageError naming where.
+int channelFromJson(const Json& value, const std::string& where);
+
 // The options as JSON (key -> value in its type), every option of the table
 // when all, else those of m.
 Json optionsJson(const Options& options, const MeasurementSpec* m = nullptr);

@@ -1,8 +1,9 @@
 // The three measurements on sample arrays, each with its report: the
 // libraries' own results (bit for bit: the same internal code runs), what
-// their stages computed, the reason for every raised flag and, on request,
-// the arrays behind them. The report's field names live here and nowhere
-// else; the CLI prints them and the Python package reads them.
+// their stages computed, the verdict tests as the libraries recorded them,
+// the reason for every raised flag and, on request, the arrays behind them.
+// schema/audiomeas.schema.json describes every field; the measurement table
+// (measurements.hpp) runs these and adds the file names.
 #pragma once
 
 #include <cstdint>

@@ -274,11 +274,14 @@ int run(int argc, char** argv) {
   batch.workers = int(std::max(1u, std::thread::hardware_concurrency()));
   auto* batchCmd = app.add_subcommand(
       "batch",
-      "one measurement per row of a CSV manifest (measurement,file1,file2[,file3]), one JSON "
+      "one measurement per row of a CSV manifest (measurement,file1,file2[,file3], then option columns "
+      "that a header row names), one JSON "
       "line per row as it finishes");
   batchCmd->add_option("MANIFEST", batch.manifest, "CSV manifest; relative paths from its folder")
       ->required();
-  batchCmd->add_option("-j,--jobs", batch.workers, "workers (attack-release rows run one at a time)")
+  batchCmd
+      ->add_option("-j,--jobs", batch.workers,
+                   "workers (rows of a library that serves one call at a time run singly)")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();
   batchCmd->add_option("-o,--output", batch.output, "append JSON lines here (default: standard output)");

@@ -8,7 +8,8 @@ Usage: cli_test.py TOOL SIGNALS_DIR WORK_DIR GROUP
   GROUP batch   a batch killed halfway and resumed (needs SIGNALS_DIR)
   GROUP reports real speech at known delays, the reason for every flag,
                 non-finite and too short inputs (needs SIGNALS_DIR)
-Standard library only.
+The standard library, and python3-jsonschema to check every report against the
+schema (tests/support/schema.py).
 """
 import array
 import json

@@ -61,7 +61,7 @@ def test_fractional_delay_within_five_hundredths(source, fraction):
 
 @needs_speech
 def test_drift_of_sixty_seconds_of_speech(ratio=1.001):
-    # Other drifts, and none, on noise: tests/host/host_match_test.cpp.
+    # Other drifts, and none, on noise: tests/host/opinion/host_match_test.cpp.
     rng = np.random.default_rng(5)
     ref = np.concatenate([speech(rng.permutation(len(CLIPS))) for _ in range(5)])[: 60 * FS]
     t = (np.arange(int(ref.size * ratio) + 500) - 500) / ratio  # 500 samples late at the start
