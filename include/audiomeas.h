@@ -75,8 +75,8 @@ audiomeas_result* audiomeas_measure_files(const char* job);
 const char* audiomeas_measurements(void);
 
 /* Result codes, which are also the audiomeas tool's exit codes. */
-#define AUDIOMEAS_OK 0        /* measured, no flag raised */
-#define AUDIOMEAS_FLAGGED 1   /* measured, but the library raised its flag */
+#define AUDIOMEAS_OK 0        /* measured; the overall verdict is the good one */
+#define AUDIOMEAS_FLAGGED 1   /* measured; the verdict is doubtful or flagged */
 #define AUDIOMEAS_USAGE 2     /* bad command line, job or manifest */
 #define AUDIOMEAS_BAD_INPUT 3 /* an input is missing, unreadable or unfit */
 #define AUDIOMEAS_OUTPUT 4    /* an output file could not be written */
@@ -137,13 +137,15 @@ typedef struct audiomeas_batch audiomeas_batch;
 audiomeas_result* audiomeas_batch_open(const char* request, audiomeas_batch** batch);
 
 /* Appends row's line: code and json as audiomeas_measure_files gave them
- * (a report, or {"error": message} from code 2 on). Code 0 when written;
+ * (a report, or {"error": message} from code 2 on). Code 0 when written,
+ * with {"notice": text to show the user now (a failed row's reason), or
+ * null};
  * 2 for a row that is not one of the batch's; 4 when the results file
  * could not be written (no line is written after that). Calls on one batch
  * are serialised by the caller. */
 audiomeas_result* audiomeas_batch_record(audiomeas_batch* batch, int64_t row, int code, const char* json);
 
-/* The summary {"rows", "run_now", "done_before", "ok", "flagged", "failed",
+/* The summary {"rows", "run_now", "done_before", "ok", "doubtful", "flagged", "failed",
  * "not_run", "exit_code", "text"}, its code the batch's exit code;
  * not_run: rows the runner could not measure. */
 audiomeas_result* audiomeas_batch_summary(const audiomeas_batch* batch, int64_t not_run);

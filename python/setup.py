@@ -19,8 +19,17 @@ CHECKOUT = Path(__file__).resolve().parent.parent
 REGISTRY = "audiomeas-libraries.txt"
 
 
+def library_dir():
+    """Where the built libraries are: AUDIOMEAS_LIB_DIR, else this checkout's build/lib."""
+    return Path(os.environ.get("AUDIOMEAS_LIB_DIR") or CHECKOUT / "build" / "lib").resolve()
+
+
 def project_version():
-    """The project's one version number, from the top CMakeLists.txt."""
+    """The project's one version number: as the build wrote it beside the
+    libraries, else from the checkout's top CMakeLists.txt."""
+    written = library_dir() / "audiomeas-version.txt"
+    if written.is_file():
+        return written.read_text().strip()
     text = (CHECKOUT / "CMakeLists.txt").read_text()
     return re.search(r"project\(audiomeas VERSION ([0-9.]+)", text).group(1)
 
@@ -36,7 +45,7 @@ def library_names(folder):
 class build_py_with_libraries(build_py):
     def run(self):
         super().run()
-        source = Path(os.environ.get("AUDIOMEAS_LIB_DIR") or CHECKOUT / "build" / "lib").resolve()
+        source = library_dir()
         target = Path(self.build_lib) / "audiomeas"
         (target / "_install_paths.py").write_text(
             "# Written at install time: where the libraries were built.\n"

@@ -338,7 +338,10 @@ Json lineStem(const ManifestRow& row) {
 Json resultLine(const ManifestRow& row, int code, const Json& outcome) {
   Json line = lineStem(row);
   if (code == kExitOk || code == kExitFlagged) {
-    line["status"] = code == kExitOk ? "ok" : "flagged";
+    // A measured row's status is its overall verdict's: ok, doubtful or flagged.
+    const auto verdict = outcome.is_object() ? outcome.find("verdict") : outcome.end();
+    const bool doubtful = code == kExitFlagged && verdict != outcome.end() && *verdict == "doubtful";
+    line["status"] = code == kExitOk ? "ok" : doubtful ? "doubtful" : "flagged";
     line["exit_code"] = code;
     line["result"] = outcome;
   } else {
@@ -358,9 +361,10 @@ std::string asWritten(const Json& value) {
 }
 
 Json BatchSummary::json() const {
-  return Json{{"rows", rows},      {"run_now", runNow},      {"done_before", doneBefore},
-              {"ok", ok},          {"flagged", flagged},     {"failed", failed},
-              {"not_run", notRun}, {"exit_code", int(code)}, {"text", text}};
+  return Json{{"rows", rows},     {"run_now", runNow},    {"done_before", doneBefore},
+              {"ok", ok},         {"doubtful", doubtful}, {"flagged", flagged},
+              {"failed", failed}, {"not_run", notRun},    {"exit_code", int(code)},
+              {"text", text}};
 }
 
 // ---- the results file ----
@@ -507,12 +511,17 @@ void ResultsFile::resumeFrom(const std::string& text, const Manifest& manifest) 
     const bool codeOk = code.is_number_integer() && code.get<std::int64_t>() >= kExitOk &&
                         code.get<std::int64_t>() <= kExitOutput;
     if (!codeOk) throw refuse(lineNo, "\"exit_code\" is " + asWritten(code) + ", not an exit code 0..4");
-    if (asWritten(resultLine(m, code.get<int>(), Json::object())["status"]) != asWritten(field("status")))
-      throw refuse(lineNo, "\"status\" does not go with its exit code");
+    const Json& status = field("status");
+    const bool statusOk =
+        code.get<int>() == kExitFlagged
+            ? status == "flagged" || status == "doubtful"
+            : asWritten(resultLine(m, code.get<int>(), Json::object())["status"]) == asWritten(status);
+    if (!statusOk) throw refuse(lineNo, "\"status\" does not go with its exit code");
     const bool measured = code.get<int>() == kExitOk || code.get<int>() == kExitFlagged;
     if (measured ? !field("result").is_object() : !field("error").is_string())
       throw refuse(lineNo, measured ? "\"result\" is not an object" : "\"error\" is not a string");
     doneBefore_[m.row] = ExitCode(code.get<int>());
+    statuses_[m.row] = status.get<std::string>();
   }
   // A torn last line is cut when it begins a line this batch would write:
   // the header, or a row's line up to its status.
@@ -572,7 +581,7 @@ std::vector<const ManifestRow*> ResultsFile::todo() const {
   return rows;
 }
 
-void ResultsFile::record(const ManifestRow& row, int code, const Json& outcome) {
+std::string ResultsFile::record(const ManifestRow& row, int code, const Json& outcome) {
   if (writeError_ != 0)
     throw Failure(kExitOutput,
                   (settings_.output.empty() ? std::string("standard output") : settings_.output) +
@@ -580,6 +589,10 @@ void ResultsFile::record(const ManifestRow& row, int code, const Json& outcome) 
   const Json line = resultLine(row, code, outcome);
   writeText(asWritten(line) + "\n");
   codes_[row.row] = ExitCode(line["exit_code"].get<int>());
+  statuses_[row.row] = line["status"].get<std::string>();
+  if (line["status"] != "error") return "";
+  return fmt("row %d (%s line %d) failed: %s", row.row, manifest_.path.c_str(), row.line,
+             line["error"].get<std::string>().c_str());
 }
 
 BatchSummary ResultsFile::summary(std::size_t notRun) const {
@@ -588,18 +601,17 @@ BatchSummary ResultsFile::summary(std::size_t notRun) const {
   s.doneBefore = doneBefore_.size();
   s.runNow = codes_.size() - doneBefore_.size();
   s.notRun = notRun;
-  for (const auto& [row, code] : codes_) {
+  for (const auto& [row, status] : statuses_) {
     (void)row;
-    if (code == kExitOk)
-      ++s.ok;
-    else if (code == kExitFlagged)
-      ++s.flagged;
-    else
-      ++s.failed;
+    ++(status == "ok"         ? s.ok
+       : status == "doubtful" ? s.doubtful
+       : status == "flagged"  ? s.flagged
+                              : s.failed);
   }
-  s.code = s.failed > 0 || notRun > 0 ? kExitBadInput : s.flagged > 0 ? kExitFlagged : kExitOk;
-  s.text = fmt("batch: %zu rows (%zu run now, %zu done before): %zu ok, %zu flagged, %zu failed", s.rows,
-               s.runNow, s.doneBefore, s.ok, s.flagged, s.failed);
+  s.code = s.failed > 0 || notRun > 0 ? kExitBadInput : s.flagged + s.doubtful > 0 ? kExitFlagged : kExitOk;
+  s.text =
+      fmt("batch: %zu rows (%zu run now, %zu done before): %zu ok, %zu doubtful, %zu flagged, %zu failed",
+          s.rows, s.runNow, s.doneBefore, s.ok, s.doubtful, s.flagged, s.failed);
   if (notRun > 0) s.text += fmt("; %zu not run (continue with --resume)", notRun);
   return s;
 }

@@ -72,6 +72,8 @@ Json resultsHeader(const BatchSettings& settings);
 
 // A results line for a row: the measurement's exit code and its report
 // (with its files), or for a code from kExitUsage on {"error": message}.
+// Its status is the report's overall verdict: ok, doubtful, flagged; or
+// error.
 Json resultLine(const ManifestRow& row, int code, const Json& outcome);
 
 // A value as the results file carries it: compact UTF-8; bytes of a file
@@ -79,7 +81,7 @@ Json resultLine(const ManifestRow& row, int code, const Json& outcome);
 std::string asWritten(const Json& value);
 
 struct BatchSummary {
-  std::size_t rows = 0, runNow = 0, doneBefore = 0, ok = 0, flagged = 0, failed = 0, notRun = 0;
+  std::size_t rows = 0, runNow = 0, doneBefore = 0, ok = 0, doubtful = 0, flagged = 0, failed = 0, notRun = 0;
   ExitCode code = kExitOk;  // kExitBadInput if a row failed or was not run, else kExitFlagged if one was
   std::string text;         // "batch: 4 rows (4 run now, 0 done before): 3 ok, 1 flagged, 0 failed"
   Json json() const;
@@ -102,10 +104,11 @@ class ResultsFile {
   const std::map<int, ExitCode>& doneBefore() const { return doneBefore_; }
   std::vector<const ManifestRow*> todo() const;
 
-  // Appends the row's line in one write(2) and counts it. Not thread-safe:
-  // the caller serialises. Throws Failure (output) when it cannot be
-  // written; nothing is appended after that.
-  void record(const ManifestRow& row, int code, const Json& outcome);
+  // Appends the row's line in one write(2) and counts it; gives what to
+  // tell the user at once (a failed row's reason), else "". Not
+  // thread-safe: the caller serialises. Throws Failure (output) when it
+  // cannot be written; nothing is appended after that.
+  std::string record(const ManifestRow& row, int code, const Json& outcome);
 
   // The counts so far; notRun rows the runner could not measure.
   BatchSummary summary(std::size_t notRun = 0) const;
@@ -121,6 +124,7 @@ class ResultsFile {
   bool ownsFd_ = false;
   int writeError_ = 0;
   std::map<int, ExitCode> doneBefore_, codes_;
+  std::map<int, std::string> statuses_;  // row -> the status of its line
 };
 
 }  // namespace audiomeas::host

@@ -175,9 +175,9 @@ AM_EXPORT audiomeas_result* audiomeas_batch_record(audiomeas_batch* batch, int64
       outcome = Json{{"error", "the measurement gave no report"}};
       if (code == kExitOk || code == kExitFlagged) code = kExitBadInput;
     }
-    batch->results->record(batch->manifest.rows[size_t(row) - 1], code, outcome);
+    const std::string notice = batch->results->record(batch->manifest.rows[size_t(row) - 1], code, outcome);
     r.code = kExitOk;
-    r.json = "{}";
+    r.json = asWritten(Json{{"notice", notice.empty() ? Json() : Json(notice)}});
   });
 }
 

@@ -154,12 +154,19 @@ Outcome runJob(const Job& job) {
   for (auto& [key, value] : result.report.items())
     if (key != "measurement") o.json[key] = std::move(value);
   if (m.signalOut != nullptr) {
-    // The signal is written in the last argument's format and rate.
-    if (!job.alignedOutput.empty())
+    // The signal is written in the last argument's format and rate, also for
+    // a flagged result (the user asked for it), which is then said.
+    const bool trusted = o.json.value("verdict", std::string()) != "flagged";
+    if (!job.alignedOutput.empty()) {
       writeAudio(job.alignedOutput, result.samples, signals.back().sampleRate,
                  outputFormat(job.alignedOutput, signals.back().format));
-    o.json[std::string(m.signalOut) + "_output"] =
-        job.alignedOutput.empty() ? Json() : Json(job.alignedOutput);
+      if (!trusted)
+        o.warnings.push_back(job.alignedOutput + ": written as asked, but the measurement is flagged: the " +
+                             m.signalOut + " signal is not to be trusted");
+    }
+    const std::string key = std::string(m.signalOut) + "_output";
+    o.json[key] = job.alignedOutput.empty() ? Json() : Json(job.alignedOutput);
+    o.json[key + "_trusted"] = job.alignedOutput.empty() ? Json() : Json(trusted);
   }
   o.text = m.describe(o.json);
   o.code = result.code;

@@ -34,9 +34,10 @@ struct JobSize {
 JobSize sizeOf(const Job& job);
 
 struct Outcome {
-  Json json;                // the report, with the file names; one object
-  std::string text;         // the same for a person, several lines
-  ExitCode code = kExitOk;  // kExitOk, or kExitFlagged when the library raised its flag
+  Json json;                          // the report, with the file names; one object
+  std::string text;                   // the same for a person, several lines
+  ExitCode code = kExitOk;            // kExitOk, or kExitFlagged when the overall verdict is not the good one
+  std::vector<std::string> warnings;  // for standard error: what the report alone may not make plain
 };
 
 // A job from its JSON: {"measurement": name, "files": [path, ...] (a path

@@ -5,25 +5,26 @@
 #include <cmath>
 
 #include "envelo_estimation.hpp"
+#include "generate.hpp"
 #include "memory.hpp"
 #include "text.hpp"
 
 namespace audiomeas::host {
 
+const OptionSpec kDetailsOption{"details",
+                                "--details",
+                                OptionType::kFlag,
+                                0.0,
+                                0.0,
+                                1.0,
+                                "",
+                                "add the arrays behind the result (tracks, frames, correlation) to the JSON",
+                                [](Options& o, double v) { o.details = v != 0.0; },
+                                [](const Options& o) { return o.details ? 1.0 : 0.0; }};
+
 namespace {
 
 // ---- options ----
-
-const OptionSpec kDetails{"details",
-                          "--details",
-                          OptionType::kFlag,
-                          0.0,
-                          0.0,
-                          1.0,
-                          "",
-                          "add the arrays behind the result (tracks, frames, correlation) to the JSON",
-                          [](Options& o, double v) { o.details = v != 0.0; },
-                          [](const Options& o) { return o.details ? 1.0 : 0.0; }};
 
 const OptionSpec kWindow{"window_s",
                          "--window",
@@ -83,21 +84,61 @@ std::string files(const Json& r) {
   return s;
 }
 
-// The failed test, with its value and limit.
-std::string verdict(const Json& r, const char* flag, const char* trusted) {
-  if (!r.value(flag, false)) return line("verdict", trusted);
-  std::string s = line("verdict", fmt("FLAGGED (%s)", flag));
-  if (r.contains("reason") && r["reason"].is_string()) s += line("reason", r["reason"].get<std::string>());
+// The overall verdict first, with every reason behind it; the library's
+// own flag is among them when raised.
+std::string verdict(const Json& r) {
+  const std::string word = r.value("verdict", std::string());
+  const bool good = r["verdict_reasons"].empty();
+  std::string s = line("verdict", good ? word : word == "flagged" ? "FLAGGED" : "DOUBTFUL");
+  for (const Json& reason : r["verdict_reasons"]) s += line("reason", reason.get<std::string>());
   return s;
 }
 
+bool flagged(const Json& r) { return r.value("verdict", std::string()) == "flagged"; }
+
+// A signed delay in words: "1200 samples later", "in place".
+std::string moved(double samples) {
+  if (samples == 0.0) return "in place";
+  return fmt("%.0f samples %s", std::fabs(samples), samples > 0.0 ? "later" : "earlier");
+}
+
+// The total delay and the arithmetic that gave it, in the order it was
+// applied: the coarse stage moved the recording, the correlation found what
+// was left, and a pad put before the recording is taken off again. A
+// flagged result gives the figure as computed, never as a finding.
 std::string delay(const Json& r) {
-  return line("total delay", fmt("%s samples (%s ms): %s", number(r["total_delay_samples"], "%.0f").c_str(),
-                                 number(r["total_delay_ms"], "%.3f").c_str(),
-                                 r["delay_direction"].get<std::string>().c_str())) +
-         line("of which",
-              fmt("coarse shift %s, fine lag %s samples", number(r["coarse_shift_samples"], "%.0f").c_str(),
-                  number(r["fine_lag_samples"], "%.0f").c_str()));
+  const double total = r["total_delay_samples"].get<double>();
+  const double coarse = r["coarse_shift_samples"].get<double>();
+  const double fine = r["fine_lag_samples"].get<double>();
+  const double pad = r.contains("pad_samples") ? r["pad_samples"].get<double>() : 0.0;
+  if (flagged(r))
+    return line("total delay",
+                fmt("none found: the correlation's strongest peak gives %.0f samples, which the "
+                    "verdict does not trust",
+                    total));
+  std::string s =
+      line("total delay", fmt("%.0f samples (%s ms): %s", total, number(r["total_delay_ms"], "%.3f").c_str(),
+                              r["delay_direction"].get<std::string>().c_str()));
+  s += line("", fmt("= fine lag - coarse shift%s = %.0f - (%.0f)%s", pad != 0.0 ? " - pad" : "", fine, coarse,
+                    pad != 0.0 ? fmt(" - %.0f", pad).c_str() : ""));
+  std::string how =
+      fmt("the coarse stage found the recording %s (activity onsets, in whole blocks of %s) "
+          "and moved it back; the correlation then found it %s",
+          moved(-coarse).c_str(), number(r["onsets"]["block_length_samples"], "%.0f").c_str(),
+          moved(fine).c_str());
+  if (pad != 0.0) how += fmt("; less the %.0f zeros put before it", pad);
+  s += line("", how);
+  return s;
+}
+
+// A second correlation peak, when the report has one.
+std::string repeat(const Json& r) {
+  if (!r.contains("second_peak") || !r["second_peak"].is_object()) return "";
+  const Json& p = r["second_peak"];
+  return line("second peak",
+              fmt("%.3f of the main one, %.0f samples (%.3f s) away%s", p["ratio"].get<double>(),
+                  p["distance_samples"].get<double>(), p["distance_s"].get<double>(),
+                  p["ambiguous"].get<bool>() ? ": AMBIGUOUS" : ""));
 }
 
 // The host's second opinion, printed under the library's verdict, which it
@@ -111,7 +152,7 @@ std::string opinion(const Json& r) {
            fmt("%s%s (host's opinion: coefficient %s, residual %s over %s samples)",
                m["opinion"].get<std::string>().c_str(), polarity, number(m["coefficient"], "%.5f").c_str(),
                number(m["residual_db"], "%.1f dB").c_str(), number(m["overlap_samples"], "%.0f").c_str()));
-  if (!r.contains("drift")) return s;
+  if (!r.contains("drift") || flagged(r)) return s;
   s += line("sub-sample delay",
             fmt("%s samples (%s ms)", number(r["sub_sample_delay_samples"], "%.3f").c_str(),
                 number(r["sub_sample_delay_ms"], "%.4f").c_str()));
@@ -138,9 +179,10 @@ double alignWorkBytes(const std::vector<long long>& lengths, long long window) {
 }
 
 std::string describeAlign(const Json& r) {
-  std::string s = delay(r) + verdict(r, "alignment_failed", "aligned") + opinion(r) + files(r);
+  std::string s = verdict(r) + delay(r) + opinion(r) + repeat(r) + files(r);
   if (r.contains("aligned_output") && r["aligned_output"].is_string())
-    s += line("written", r["aligned_output"].get<std::string>());
+    s += line("written", r["aligned_output"].get<std::string>() +
+                             (flagged(r) ? " (NOT aligned: the verdict is flagged)" : ""));
   return s;
 }
 
@@ -152,12 +194,41 @@ double attackReleaseWorkBytes(const std::vector<long long>& lengths, long long) 
   return m * sizeof(double) + kEnveloWorkBytes;
 }
 
+// A settle time counts from its segment's first window (0.2 s after the step
+// up, 0.4 s after the step down): it is the start of the second of the two
+// settled windows, first_window_s + time on the test signal's time line.
+std::string settle(const Json& r, const char* field, const char* segment, const char* step,
+                   long long stepSample) {
+  const Json& time = r[field];
+  const double first = r[segment]["first_window_s"].get<double>();
+  const double at = double(stepSample) / kStimulusRate;
+  std::string s = number(time, "%.1f s") +
+                  fmt(" from %.1f s (the %s segment's first window, %.1f s after the step %s at %g s)", first,
+                      r[segment]["level_change"].get<std::string>().c_str(), first - at, step, at);
+  if (time.is_number()) s += fmt("; settled at %.1f s", first + time.get<double>());
+  return s;
+}
+
+// The level step the device passed, and the note when it showed no gain change.
+std::string gainStep(const Json& r) {
+  if (!r.contains("gain_step") || !r["gain_step"].is_object()) return "";
+  const Json& g = r["gain_step"];
+  auto step = [](const Json& s) {
+    return fmt("%s dB passed as %s dB (gain change %s dB, ratio %s)",
+               number(s["test_signal_step_db"], "%.1f").c_str(),
+               number(s["recording_step_db"], "%.1f").c_str(), number(s["gain_change_db"], "%+.1f").c_str(),
+               number(s["compression_ratio"], "%.2f").c_str());
+  };
+  std::string s = line("gain step up", step(g["step_up"])) + line("gain step down", step(g["step_down"]));
+  // Its note is among the verdict's reasons, printed first.
+  return s;
+}
+
 std::string describeAttackRelease(const Json& r) {
-  return line("attack settle", number(r["attack_settle_time_s"], "%.1f s") +
-                                   " (after the level step up at 40 s; falling segment)") +
-         line("release settle", number(r["release_settle_time_s"], "%.1f s") +
-                                    " (after the level step down at 65 s; rising segment)") +
-         verdict(r, "alignment_failed", "aligned") + opinion(r) + delay(r) + files(r);
+  return verdict(r) +
+         line("attack settle", settle(r, "attack_settle_time_s", "attack", "up", kStepUpSample)) +
+         line("release settle", settle(r, "release_settle_time_s", "release", "down", kStepDownSample)) +
+         gainStep(r) + opinion(r) + delay(r) + repeat(r) + files(r);
 }
 
 // ---- transient-snr (burstra) ----
@@ -168,17 +239,11 @@ std::string describeTransientSnr(const Json& r) {
   std::string s =
       line("active level", number(r["active_level_db"], "%.2f dB re RMS 32767 (noise-corrected)"));
   s += line("difference", number(r["level_difference_db"], "%.2f dB (rest minus active)"));
-  if (r.value("warning", false)) {
-    s += line("verdict", "WARNING");
-    for (const Json& c : r["checks"])
-      if (!c["passed"].get<bool>())
-        s += line("reason", fmt("%s: %s (value %s, limit %s)", c["test"].get<std::string>().c_str(),
-                                c["rule"].get<std::string>().c_str(), number(c["value"], "%.6g").c_str(),
-                                number(c["limit"], "%.6g").c_str()));
-  } else {
-    s += line("verdict", "no warning");
-  }
-  for (const Json& n : r["notes"]) s += line("note", n.get<std::string>());
+  s = verdict(r) + s;
+  for (const Json& c : r["checks"])
+    if (!c["passed"].get<bool>())
+      s += line("check", fmt("%s: value %s, limit %s", c["test"].get<std::string>().c_str(),
+                             number(c["value"], "%.6g").c_str(), number(c["limit"], "%.6g").c_str()));
   s += line("frames",
             fmt("%s active, %s noise (of %s, %s samples each)", number(r["active_frames"], "%.0f").c_str(),
                 number(r["noise_frames"], "%.0f").c_str(), number(r["frame_count"], "%.0f").c_str(),
@@ -194,7 +259,7 @@ const std::vector<MeasurementSpec>& measurements() {
        "synkro",
        "match RECORDING to REFERENCE (synkro): total delay, its coarse and fine parts, verdict",
        {{"reference", "reference signal"}, {"recording", "recording to match"}},
-       {&kWindow, &kLibraryOutput, &kDetails},
+       {&kWindow, &kLibraryOutput, &kDetailsOption},
        Scale::kUnit,
        0.0,
        "alignment_failed",
@@ -210,7 +275,7 @@ const std::vector<MeasurementSpec>& measurements() {
        "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, 16-bit scale",
        {{"reference", "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)"},
         {"recording", "its recording through the device, covering the test signal after its delay"}},
-       {&kPad, &kDetails},
+       {&kPad, &kDetailsOption},
        Scale::kInt16,
        double(envelo::kSampleRate),
        "alignment_failed",
@@ -226,7 +291,7 @@ const std::vector<MeasurementSpec>& measurements() {
        {{"presence", "presence signal (its length sets the 5 ms frames)"},
         {"activity", "activity signal (active above -30 dB)"},
         {"measured", "the signal whose levels are reported"}},
-       {&kDetails},
+       {&kDetailsOption},
        Scale::kInt16,
        0.0,
        "warning",

@@ -64,6 +64,10 @@ struct MeasurementSpec {
 
 const std::vector<MeasurementSpec>& measurements();
 
+// The option every measurement takes: the arrays behind a result, which
+// only the JSON carries.
+extern const OptionSpec kDetailsOption;
+
 // nullptr when name is none of them (names are matched exactly).
 const MeasurementSpec* findMeasurement(std::string_view name);
 

@@ -7,6 +7,7 @@
 
 #include "burstra.hpp"
 #include "envelo_estimation.hpp"
+#include "generate.hpp"
 #include "host_array.hpp"
 #include "match.hpp"
 #include "rt_nonfinite.hpp"
@@ -127,6 +128,115 @@ std::vector<double> shifted(std::span<const double> recording, std::int64_t n, s
   return out;
 }
 
+// ---- the overall verdict ----
+
+// One thing that keeps a report from its good verdict: the library's flag
+// or a host opinion that says no (flagged), or one that casts doubt.
+struct Concern {
+  bool flags;
+  std::string reason;
+};
+
+// The overall verdict beside the library's own flag, which keeps its name:
+// good when nothing stands against the result, "flagged" when anything
+// flags it, else "doubtful". The exit code follows it.
+void setVerdict(Measurement& m, const char* good, const std::vector<Concern>& concerns) {
+  bool flagged = false;
+  Json reasons = Json::array();
+  for (const Concern& c : concerns) {
+    flagged = flagged || c.flags;
+    reasons.push_back(c.reason);
+  }
+  m.report["verdict"] = concerns.empty() ? good : flagged ? "flagged" : "doubtful";
+  m.report["verdict_reasons"] = std::move(reasons);
+  m.code = concerns.empty() ? kExitOk : kExitFlagged;
+}
+
+// What the host's match score and drift say against an alignment.
+void opinionConcerns(const Json& report, std::vector<Concern>& concerns) {
+  if (report.contains("match")) {
+    const Json& match = report["match"];
+    const std::string opinion = match.value("opinion", "");
+    const std::string coefficient = match["coefficient"].is_number()
+                                        ? fmt("coefficient %.3f", match["coefficient"].get<double>())
+                                        : std::string("no coefficient could be formed");
+    if (opinion == "no match")
+      concerns.push_back({true, "the host's match score says no match (" + coefficient +
+                                    "): the recording does not resemble the reference at this delay"});
+    else if (opinion == "doubtful")
+      concerns.push_back({false, "the host's match score is doubtful (" + coefficient + ")"});
+  }
+  if (report.contains("drift") && report["drift"].value("flagged", Json()).is_boolean() &&
+      report["drift"]["flagged"].get<bool>())
+    concerns.push_back(
+        {false, fmt("the delay drifts by %.1f ppm over the recording (more than %g ppm): the two "
+                    "clocks differ, so one delay does not hold throughout",
+                    report["drift"]["drift_ppm"].get<double>(), report["drift"]["limit_ppm"].get<double>())});
+}
+
+// ---- ambiguity: a second correlation peak ----
+
+// Peaks closer than this to the main one belong to it (the main lobe, the
+// pitch periods of speech); a repeat of the content lies farther away.
+constexpr double kPeakNeighbourhoodSeconds = 0.05;
+// A second peak at least this high, relative to the main one, makes the
+// match ambiguous: the content repeats and either peak could be the delay.
+constexpr double kAmbiguousPeakRatio = 0.8;
+
+// The highest correlation magnitude outside the main peak's neighbourhood.
+// Index k (1-based) is total delay base - k - offset.
+struct SecondPeak {
+  std::int64_t index = 0;  // 0: no lag outside the neighbourhood
+  double ratio = 0.0;      // its magnitude over the main peak's
+  std::int64_t neighbourhood = 0;
+};
+
+SecondPeak secondPeak(const double* magnitude, std::int64_t count, std::int64_t peakIndex,
+                      double sampleRate) {
+  SecondPeak p;
+  p.neighbourhood =
+      std::max<std::int64_t>(1, static_cast<std::int64_t>(kPeakNeighbourhoodSeconds * sampleRate));
+  double best = -1.0;
+  for (std::int64_t k = 1; k <= count; ++k) {
+    if (std::llabs(k - peakIndex) <= p.neighbourhood) continue;
+    if (magnitude[k - 1] > best) {
+      best = magnitude[k - 1];
+      p.index = k;
+    }
+  }
+  const double main = peakIndex >= 1 && peakIndex <= count ? magnitude[peakIndex - 1] : 0.0;
+  p.ratio = p.index > 0 && main > 0.0 ? best / main : 0.0;
+  return p;
+}
+
+// The report's second_peak (null when every lag is in the neighbourhood),
+// and the concern it raises. totalAt gives the total delay of index k.
+template <class TotalAt>
+Json secondPeakJson(const SecondPeak& p, std::int64_t peakIndex, double sampleRate, TotalAt totalAt,
+                    std::vector<Concern>& concerns) {
+  if (p.index == 0) return Json();
+  const double distance = totalAt(p.index) - totalAt(peakIndex);
+  const bool ambiguous = p.ratio >= kAmbiguousPeakRatio;
+  // Beside a flag already raised (no match: every peak of unrelated signals
+  // is alike) a repeat explains nothing.
+  const bool flaggedAlready =
+      std::any_of(concerns.begin(), concerns.end(), [](const Concern& c) { return c.flags; });
+  if (ambiguous && !flaggedAlready)
+    concerns.push_back(
+        {false,
+         fmt("two nearly equal correlation peaks: a second one %.0f samples (%.3f s) away, at a total "
+             "delay of %.0f samples, reaches %.3f of the main peak; the content repeats, and the match may "
+             "have taken the wrong repeat",
+             distance, distance / sampleRate, totalAt(p.index), p.ratio)});
+  return Json{{"total_delay_samples", totalAt(p.index)},
+              {"distance_samples", distance},
+              {"distance_s", distance / sampleRate},
+              {"ratio", p.ratio},
+              {"neighbourhood_samples", p.neighbourhood},
+              {"limit", kAmbiguousPeakRatio},
+              {"ambiguous", ambiguous}};
+}
+
 }  // namespace
 
 // ---- align ----
@@ -163,11 +273,11 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
 
   synkro::Report rep;
   Json sketch;
-  if (options.details) {
-    rep.correlation = [&](const double* magnitude, std::int64_t count, std::int64_t peakIndex) {
-      sketch = correlationSketch(magnitude, count, peakIndex, n, m / 3);
-    };
-  }
+  SecondPeak second;
+  rep.correlation = [&](const double* magnitude, std::int64_t count, std::int64_t peakIndex) {
+    second = secondPeak(magnitude, count, peakIndex, sampleRate);
+    if (options.details) sketch = correlationSketch(magnitude, count, peakIndex, n, m / 3);
+  };
   double fineLag = 0.0, failed = 1.0;
   synkro::synkro_2(r.get(), c.get(), sampleRate, out.get(), &fineLag, &failed, &rep);
 
@@ -211,11 +321,12 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   }
 
   Measurement result;
-  result.code = failed != 0.0 ? kExitFlagged : kExitOk;
   result.report = Json{{"measurement", "align"},
                        {"sample_rate", sampleRate},
                        {"reference_samples", std::int64_t(reference.size())},
                        {"recording_samples", std::int64_t(recording.size())},
+                       {"verdict", nullptr},
+                       {"verdict_reasons", Json::array()},
                        {"window_samples", window > 0.0 ? Json(n) : Json()},
                        {"total_delay_samples", delay},
                        {"total_delay_ms", delay / sampleRate * 1000.0},
@@ -234,6 +345,13 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
                          {"recording_threshold_db", rep.recordingThreshold}}},
                        {"aligned_samples", options.libraryOutput ? "library" : "total_delay"}};
   result.report.update(alignmentOpinion(reference, recording, delay, sampleRate));
+  std::vector<Concern> concerns;
+  if (failed != 0.0) concerns.push_back({true, "the library rejected the match: " + reason});
+  opinionConcerns(result.report, concerns);
+  result.report["second_peak"] = secondPeakJson(
+      second, rep.peakIndex, sampleRate, [&](std::int64_t k) { return double(n - k) - rep.coarseShift; },
+      concerns);
+  setVerdict(result, "aligned", concerns);
   // Present without details too, as null, so that a reader finds every field.
   result.report["correlation"] = std::move(sketch);
   result.samples = options.libraryOutput
@@ -266,6 +384,82 @@ Json segmentJson(const envelo::SegmentReport& s, const char* change, bool detail
 }
 
 Json settleJson(double seconds) { return seconds > 0.0 ? Json(seconds) : Json(); }
+
+// The level step the device passed, from the steady levels of the test
+// signal and of the recording aligned by the reported delay. Each steady
+// stretch of the test signal is measured over its last 10 s, stopping 0.5 s
+// short of its end (the next step, or the end of the analysis): that lies
+// inside the segments' steady bands, well after any settling that the settle
+// times can still see.
+constexpr double kFullScale16 = 32767.0;  // envelo's 0 dB: its tracks are dB re RMS 32767
+
+// dB re an RMS of 1.0 on the 16-bit scale (envelo's activity threshold) as dB re full scale.
+double dbfsOf16Bit(double db) { return db - 20.0 * std::log10(kFullScale16); }
+constexpr std::int64_t kSteadyLength = 10 * kStimulusRate;
+constexpr std::int64_t kSteadyMargin = kStimulusRate / 2;
+// Base level, stepped level, base level again.
+constexpr std::int64_t kStretchEnds[] = {kStepUpSample, kStepDownSample, kReferenceLength};
+// A gain change within this of zero, both ways, is no level-dependent gain:
+// well above the spread of a 10 s noise level (about 0.01 dB), well below
+// what any compressor the test signal's step crosses does to it.
+constexpr double kNoGainChangeDb = 1.0;
+
+// RMS level of x[from, from + n), dB re RMS 32767; NaN (null) when the
+// stretch is not all inside x or is silent.
+double stretchLevel(std::span<const double> x, std::int64_t from, std::int64_t n) {
+  if (from < 0 || n <= 0 || from > std::int64_t(x.size()) - n) return envelo::kNoValue;
+  double squares = 0.0;
+  for (const double v : x.subspan(size_t(from), size_t(n))) squares += v * v;
+  if (!(squares > 0.0)) return envelo::kNoValue;
+  return 10.0 * std::log10(squares / double(n) / (kFullScale16 * kFullScale16));
+}
+
+struct StepLevels {
+  double testSignal, recording;  // dB: the higher stretch's level minus the lower's
+  double gainChange() const { return recording - testSignal; }
+};
+
+Json stepJson(const StepLevels& s) {
+  // A ratio only for steps that both went the test signal's way.
+  const bool ratio = s.testSignal > 0.0 && s.recording > 0.0;
+  return Json{{"test_signal_step_db", s.testSignal},
+              {"recording_step_db", s.recording},
+              {"gain_change_db", s.gainChange()},
+              {"compression_ratio", ratio ? Json(s.testSignal / s.recording) : Json()}};
+}
+
+// delay: recording sample n + delay is test signal sample n.
+Json gainStepJson(std::span<const double> reference, std::span<const double> recording, double delay) {
+  if (!std::isfinite(delay) || std::fabs(delay) > envelo::kMaxDelay) return Json();
+  const auto shift = static_cast<std::int64_t>(delay);
+  double test[std::size(kStretchEnds)], rec[std::size(kStretchEnds)];
+  Json stretches = Json::array();
+  for (size_t k = 0; k < std::size(kStretchEnds); ++k) {
+    const std::int64_t from = kStretchEnds[k] - kSteadyMargin - kSteadyLength;
+    test[k] = stretchLevel(reference, from, kSteadyLength);
+    rec[k] = stretchLevel(recording, from + shift, kSteadyLength);
+    stretches.push_back({{"from_s", double(from) / kEnveloRate},
+                         {"to_s", double(from + kSteadyLength) / kEnveloRate},
+                         {"test_signal_dbfs", test[k]},
+                         {"recording_dbfs", rec[k]}});
+  }
+  const StepLevels up{test[1] - test[0], rec[1] - rec[0]}, down{test[1] - test[2], rec[1] - rec[2]};
+  // NaN compares false: a level not measured decides nothing.
+  const bool measured = std::isfinite(up.gainChange()) && std::isfinite(down.gainChange());
+  const bool flat = measured && std::fabs(up.gainChange()) < kNoGainChangeDb &&
+                    std::fabs(down.gainChange()) < kNoGainChangeDb;
+  return Json{
+      {"stretches", std::move(stretches)},
+      {"step_up", stepJson(up)},
+      {"step_down", stepJson(down)},
+      {"no_gain_change_within_db", kNoGainChangeDb},
+      {"level_dependent_gain_seen", measured ? Json(!flat) : Json()},
+      {"note", flat ? Json(fmt("no level-dependent gain seen: the device passed the %.1f dB step up as "
+                               "%.1f dB and the %.1f dB step down as %.1f dB; the settle times "
+                               "describe no compressor",
+                               up.testSignal, up.recording, down.testSignal, down.recording))
+                    : Json()}};
+}
 
 }  // namespace
 
@@ -301,11 +495,12 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
 
   envelo::Report rep;
   Json sketch;
-  if (options.details) {
-    rep.correlation = [&](const double* magnitude, std::int32_t count, std::int32_t peakIndex) {
+  SecondPeak second;
+  rep.correlation = [&](const double* magnitude, std::int32_t count, std::int32_t peakIndex) {
+    second = secondPeak(magnitude, count, peakIndex, sampleRate);
+    if (options.details)
       sketch = correlationSketch(magnitude, count, peakIndex, kRecordingLength, envelo::kPeakHalfWindow);
-    };
-  }
+  };
   double rise = 0.0, fall = 0.0, failed = 1.0;
   {
     // envelo's working arrays are static: one call at a time per process.
@@ -382,11 +577,12 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   }
 
   Measurement result;
-  result.code = failed != 0.0 ? kExitFlagged : kExitOk;
   result.report = Json{{"measurement", "attack-release"},
                        {"sample_rate", sampleRate},
                        {"reference_samples", std::int64_t(reference.size())},
                        {"recording_samples", std::int64_t(recording.size())},
+                       {"verdict", nullptr},
+                       {"verdict_reasons", Json::array()},
                        {"pad_samples", pad},
                        {"attack_settle_time_s", settleJson(fall)},
                        {"release_settle_time_s", settleJson(rise)},
@@ -404,12 +600,31 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
                         {{"block_length_samples", envelo::kBlockLength},
                          {"reference_block", rep.referenceOnset},
                          {"recording_block", rep.recordingOnset},
-                         {"recording_threshold_db", rep.recordingThreshold}}},
+                         {"recording_threshold_db", rep.recordingThreshold},
+                         {"recording_threshold_dbfs", dbfsOf16Bit(rep.recordingThreshold)}}},
                        {"settle_step_s", kHop},
                        {"attack", segmentJson(rep.falling, "falling", options.details)},
                        {"release", segmentJson(rep.rising, "rising", options.details)}};
+  // Only where the delay is trusted: a failed alignment lines up nothing.
+  result.report["gain_step"] = failed == 0.0 ? gainStepJson(reference, recording, delay) : Json();
   // The alignment's own span: the first 15 s of the test signal.
   result.report["match"] = matchJson(reference.first(size_t(kRecordingLength)), recording, delay);
+  std::vector<Concern> concerns;
+  if (failed != 0.0) concerns.push_back({true, "the library rejected the alignment: " + reason});
+  opinionConcerns(result.report, concerns);
+  result.report["second_peak"] = secondPeakJson(
+      second, rep.peakIndex, sampleRate,
+      [&](std::int64_t k) { return double(kRecordingLength - k) - rep.coarseShift - double(pad); }, concerns);
+  if (failed == 0.0) {
+    if (!(fall > 0.0)) concerns.push_back({false, "the attack settle time was not found"});
+    if (!(rise > 0.0)) concerns.push_back({false, "the release settle time was not found"});
+    // A device that passes both steps unchanged has no attack or release:
+    // its settle times say nothing about one.
+    const Json& gain = result.report["gain_step"];
+    if (gain.is_object() && gain["note"].is_string())
+      concerns.push_back({false, gain["note"].get<std::string>()});
+  }
+  setVerdict(result, "measured", concerns);
   // Present without details too, as null, so that a reader finds every field.
   result.report["correlation"] = std::move(sketch);
   return result;
@@ -481,13 +696,21 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
   if (t.noiseFrames > 0.0 && t.noiseFrames < 10.0)
     notes.push_back(fmt("the noise estimate rests on %.0f frames only", t.noiseFrames));
 
+  // The warning flags; what the notes say casts doubt on the levels.
+  std::vector<Concern> concerns;
+  for (const Json& c : checks)
+    if (!c["passed"].get<bool>())
+      concerns.push_back({true, "burstra's warning: " + c["rule"].get<std::string>()});
+  for (const Json& n : notes) concerns.push_back({false, n.get<std::string>()});
+
   Measurement result;
-  result.code = warning != 0.0 ? kExitFlagged : kExitOk;
   result.report = Json{{"measurement", "transient-snr"},
                        {"sample_rate", sampleRate},
                        {"presence_samples", std::int64_t(presence.size())},
                        {"activity_samples", std::int64_t(activity.size())},
                        {"measured_samples", std::int64_t(measured.size())},
+                       {"verdict", nullptr},
+                       {"verdict_reasons", Json::array()},
                        {"active_level_db", active},
                        {"level_difference_db", difference},
                        {"warning", warning != 0.0},
@@ -511,6 +734,7 @@ Measurement transientSnr(std::span<const double> presence, std::span<const doubl
              {"activity_level_db", rep.activityLevel}, {"activity_smoothed_db", rep.activitySmoothed},
              {"frame_class", rep.frameClass},          {"frame_classes", {"quiet", "noise", "active"}}};
   }
+  setVerdict(result, "measured", concerns);
   return result;
 }
 

@@ -75,6 +75,11 @@ class Progress {
   void close() {
     if (shown_) std::cerr << "\n";
   }
+  // A line of its own, above the bar.
+  void say(const std::string& text) {
+    std::cerr << (shown_ ? "\r\033[K" : "") << text << "\n";
+    draw();
+  }
 
  private:
   void draw() {
@@ -146,8 +151,9 @@ int runBatch(const BatchOptions& o) {
     }
     std::lock_guard<std::mutex> lock(outputLock);
     if (stop.load()) return;
-    results.record(row, code, outcome);
+    const std::string notice = results.record(row, code, outcome);
     progress.finished(code);
+    if (!notice.empty()) progress.say("batch: " + notice);
   };
 
   auto worker = [&] {

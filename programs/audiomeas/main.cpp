@@ -43,8 +43,8 @@ std::string scalesText() {
 
 constexpr const char* kFooter = R"(
 Exit codes:
-  0  measured, no flag raised
-  1  measured, but the library raised its flag (alignment failed, warning);
+  0  measured, and the overall verdict is the good one (aligned, measured)
+  1  measured, but the verdict is doubtful or flagged (the reasons are printed);
      demo: a result missed its truth; batch: a row did so
   2  usage error (command line, batch manifest)
   3  bad input: a file missing, unreadable or not audio, several channels and
@@ -162,9 +162,11 @@ void requireStdoutWritten() {
 // memory estimate and the time so far. Only when stderr is a terminal.
 class Progress {
  public:
-  Progress(std::string measuring, std::string estimate)
+  // Shown only when wanted (text output, not JSON) and both standard
+  // output and standard error are a terminal: a person is watching.
+  Progress(std::string measuring, std::string estimate, bool wanted)
       : measuring_(std::move(measuring)), estimate_(std::move(estimate)), doing_(measuring_) {
-    if (::isatty(STDERR_FILENO) != 1) return;
+    if (!wanted || ::isatty(STDOUT_FILENO) != 1 || ::isatty(STDERR_FILENO) != 1) return;
     try {
       ticker_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
@@ -225,6 +227,9 @@ class Progress {
 int measure(const MeasureCommand& c) {
   // Nothing could be reported: refuse before any work.
   if (stdoutWasClosed) throw stdoutFailure();
+  for (const OptionValue& v : c.options)
+    if (v.spec == &kDetailsOption && v.given->count() > 0 && !c.json)
+      throw usageError("--details adds the arrays behind the result to the JSON: give --json as well");
   Job job;
   job.measurement = c.spec->name;
   job.files = c.files;
@@ -238,9 +243,10 @@ int measure(const MeasureCommand& c) {
   Outcome o;
   {
     Progress progress(fmt("measuring %s over %.1f s", c.spec->name, size.seconds),
-                      describeBytes(size.peakBytes));
+                      describeBytes(size.peakBytes), !c.json);
     o = runJob(job);
   }
+  for (const std::string& w : o.warnings) std::cerr << "audiomeas: " << w << "\n";
   // File names need not be UTF-8: invalid bytes become U+FFFD in JSON.
   if (c.json)
     std::cout << o.json.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";

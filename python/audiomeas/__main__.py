@@ -56,8 +56,8 @@ def _parser(table: dict) -> argparse.ArgumentParser:
         "[,file3], with option columns named in a header) on Dask workers; the results file "
         "of `audiomeas batch`, so either can --resume the other's file. Every worker must see "
         "the manifest's files at the same paths.",
-        epilog=f"Exit codes: {_host.EXIT_OK} every row measured, no flag raised; "
-        f"{_host.EXIT_FLAGGED} a row raised its flag; {_host.EXIT_USAGE} usage error (command "
+        epilog=f"Exit codes: {_host.EXIT_OK} every row measured, every verdict the good one; "
+        f"{_host.EXIT_FLAGGED} a row's verdict is doubtful or flagged; {_host.EXIT_USAGE} usage error (command "
         f"line, manifest, scheduler address); {_host.EXIT_BAD_INPUT} a row failed (or the "
         f"cluster could not be reached, or dropped rows); {_host.EXIT_OUTPUT} the results file "
         "or standard output could not be written.",

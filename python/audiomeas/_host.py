@@ -161,12 +161,14 @@ class Batch:
         self.rows, self.done_before = opened["rows"], opened["done_before"]
         self.notes, self.todo = opened["notes"], opened["todo"]
 
-    def record(self, row: int, code: int, report: dict) -> None:
+    def record(self, row: int, code: int, report: dict) -> str | None:
+        """Appends the row's line; gives what to tell the user now, if anything."""
         text = json.dumps(report, ensure_ascii=False, allow_nan=False, default=str)
         code, answer, _ = collect(library().audiomeas_batch_record(self._handle, row, code,
                                                                    text.encode("utf-8", "replace")))
         if code != EXIT_OK:
             raise BatchFailure(code, answer.get("error", f"exit code {code}"))
+        return answer["notice"]
 
     def summary(self, not_run: int = 0) -> dict:
         _, summary, _ = collect(library().audiomeas_batch_summary(self._handle, not_run))

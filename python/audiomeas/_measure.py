@@ -11,7 +11,9 @@ whole number) and raise TypeError or ValueError naming the argument. What a
 measurement can take (lengths, finite samples, rates, option limits) is
 checked by the host layer before any library code runs; its refusals arrive
 here as ValueError with its message, or MemoryError when the measurement
-would need more memory than the machine has available. Signals are
+would need more memory than the machine has available. A signal whose peak
+does not fit the measurement's scale (the table's ``scale``) warns with
+ScaleWarning and is measured as given. Signals are
 converted once to contiguous float64 (no copy when they already are) and
 lent for the duration of the call.
 """
@@ -19,6 +21,8 @@ lent for the duration of the call.
 from __future__ import annotations
 
 import inspect
+import numbers
+import warnings
 
 import numpy as np
 
@@ -44,10 +48,47 @@ def as_signal(x, name: str) -> np.ndarray:
 
 
 def as_rate(sample_rate, name: str = "sample_rate") -> float:
-    try:
-        return float(sample_rate)
-    except (TypeError, ValueError) as exc:
-        raise TypeError(f"{name} must be a number of samples per second ({exc})") from exc
+    """A rate (or a number option) as float: an int, a float or a numpy
+    number. True and "48000" would pass float() and hide a slip, so bools and
+    text are refused with TypeError."""
+    value = sample_rate
+    if isinstance(value, np.ndarray) and value.ndim == 0:
+        value = value[()]  # a 0-d array holds one number: judge that number
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a real number, got {type(sample_rate).__name__} "
+                        f"{sample_rate!r}")
+    return float(value)
+
+
+class ScaleWarning(UserWarning):
+    """Samples whose peak says they are on another scale than the
+    measurement's (README, "Python")."""
+
+
+# Each scale of the table in words, and the peaks (exclusive, inclusive]
+# that a signal on it can plausibly have. Full-scale-1.0 samples rarely pass
+# 1.5 (3.5 dB above full scale); 16-bit samples that stay within +-1.0 are
+# at most one code of dither, far likelier full-scale-1.0 samples. A silent
+# signal fits either.
+SCALE_WORDS = {"unit": "full scale 1.0", "int16": "16-bit scale (full scale 32767)"}
+PLAUSIBLE_PEAK = {"unit": (0.0, 1.5), "int16": (1.0, np.inf)}
+
+
+def warn_on_scale(measurement: str, scale: str, names, arrays) -> None:
+    """ScaleWarning for each signal whose peak does not fit the scale; the
+    samples are measured as given."""
+    low, high = PLAUSIBLE_PEAK[scale]
+    for name, a in zip(names, arrays):
+        if a.size == 0:
+            continue
+        peak = max(float(a.max()), -float(a.min()))  # no |a| copy; NaN fails both tests
+        if peak > 0.0 and not low < peak <= high:
+            bound = f"above {high:g}" if peak > high else f"at most {low:g}"
+            warnings.warn(
+                f"{name}'s peak {peak:g} is {bound}: unlikely on the {SCALE_WORDS[scale]} that "
+                f"{python_name(measurement)} takes; measured as given. Files load in its scale "
+                f"with audiomeas.io.load(path, {measurement!r}).",
+                ScaleWarning, stacklevel=3)
 
 
 def _option(spec: dict, value):
@@ -76,6 +117,7 @@ def make(name: str, spec: dict):
     options = {o["key"]: o for o in spec["options"]}
     fixed_rate = spec["fixed_rate"]
     signal_out = spec["signal_out"]
+    scale = spec["scale"]
 
     def measure(*args, **kwargs):
         bound = signature.bind(*args, **kwargs)
@@ -85,6 +127,7 @@ def make(name: str, spec: dict):
         rate = as_rate(values["sample_rate"])
         # None: the table's default, as the keyword's own default gives it.
         chosen = {k: _option(options[k], values[k]) for k in options if values[k] is not None}
+        warn_on_scale(name, scale, arguments, arrays)
         code, report, samples = _host.measure(name, arrays, rate, chosen)
         if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
             if "needed_bytes" in report:  # refused before any work: too little memory
@@ -110,8 +153,8 @@ def make(name: str, spec: dict):
     for o in spec["options"]:
         unit = f" ({o['unit']})" if o["unit"] else ""
         lines.append(f"    {o['key']:<16} {o['help']}{unit}")
-    samples = "full scale 1.0" if spec["scale"] == "unit" else "16-bit scale (full scale 32767)"
-    lines += ["", f"Signals on the {samples}. Returns {report_class(name)} (fields: README, "
+    lines += ["", f"Signals on the {SCALE_WORDS[scale]} (a peak that does not fit warns: "
+              f"ScaleWarning). Returns {report_class(name)} (fields: README, "
               f"'Reports'; its flag is {spec['flag']})"
               + (f", with the {signal_out} signal as ``{signal_out}``." if signal_out else ".")]
     measure.__name__ = measure.__qualname__ = python_name(name)

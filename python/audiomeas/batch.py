@@ -69,6 +69,13 @@ class _Progress:
         if self.shown:
             sys.stderr.write("\n")
 
+    def say(self, text: str) -> None:
+        """A line of its own, above the bar."""
+        if sys.stderr is None:
+            return
+        sys.stderr.write(("\r\033[K" if self.shown else "") + text + "\n")
+        self._draw()
+
     def _draw(self) -> None:
         if not self.shown:
             return
@@ -206,8 +213,10 @@ def _run_rows(client, batch) -> int:
             except Exception as exc:  # noqa: BLE001 - the row's error, not ours
                 code, report = EXIT_BAD_INPUT, failure_report(exc)
             future.release()
-            batch.record(row_of[future.key], code, report)
+            notice = batch.record(row_of[future.key], code, report)
             progress.finished(code)
+            if notice:
+                progress.say(f"batch: {notice}")
     finally:
         progress.close()
         client.cancel([f for f in futures if not f.done()])

@@ -6,12 +6,19 @@ from typing import NamedTuple
 
 import numpy as np
 
-__all__ = ["Audio", "load"]
+from ._measure import ScaleWarning, python_name
 
-# transient_snr and attack_release take 16-bit sample values (0 dB = RMS
-# 32767); align takes any scale, with 0 dB = RMS 1.0 in its activity tests.
-SCALES = ("int16", "unit")
-INT16_FACTOR = 32768.0
+__all__ = ["Audio", "ScaleWarning", "load"]
+
+# What one unit of the file library's reading (full scale 1.0) becomes, by
+# the measurement table's scale names. "int16" is the audiomeas tool's 16-bit
+# scale: 2^15, so a 16-bit file gives its exact integers and the rescaling
+# loses no bit in either direction.
+FACTORS = {"unit": 1.0, "int16": 32768.0}
+SCALES = tuple(FACTORS)
+# Without a measurement or a scale: the 16-bit scale, as load has always
+# read (two of the three measurements take it).
+DEFAULT_SCALE = "int16"
 
 
 class Audio(NamedTuple):
@@ -19,24 +26,60 @@ class Audio(NamedTuple):
     sample_rate: int  # Hz
 
 
-def load(path, *, scale: str = "int16", channel: int | None = None) -> Audio:
-    """Read one channel of an audio file as float64 samples.
+def measurement_scale(measurement: str) -> str:
+    """The scale the audiomeas tool reads a measurement's files in, from the
+    host layer's measurement table; measurement by its table name
+    ("attack-release") or its Python name ("attack_release")."""
+    from . import _host
 
-    scale    "int16": 16-bit sample values, the scale of transient_snr and
-             attack_release: a 16-bit file gives its exact integers, every
-             other format is scaled alike (1.0 becomes 32768), as the
-             audiomeas tool reads files.
-             "unit": full scale 1.0, as the file library reads it (align).
+    table = _host.table()["measurements"]
+    for name, spec in table.items():
+        if measurement in (name, python_name(name)):
+            return spec["scale"]
+    raise ValueError(f"measurement must be one of {', '.join(table)}, got {measurement!r}")
+
+
+def _scale(measurement: str | None, scale: str | None) -> str:
+    chosen = scale
+    if measurement is not None:
+        chosen = measurement_scale(measurement)
+        if scale is not None and scale != chosen:
+            raise ValueError(f"scale={scale!r} contradicts {measurement}, which takes {chosen!r}")
+    if chosen is None:
+        return DEFAULT_SCALE
+    if chosen not in FACTORS:
+        raise ValueError(f"scale must be one of {SCALES}, got {chosen!r}")
+    return chosen
+
+
+def load(path, measurement: str | None = None, *, scale: str | None = None,
+         channel: int | None = None) -> Audio:
+    """Read one channel of an audio file as float64 samples, in the scale of
+    the measurement they are for.
+
+    measurement  the measurement the samples go to ("align",
+             "attack-release" or "attack_release", ...): its scale as the
+             audiomeas tool reads its files, taken from the host layer's
+             measurement table, so that measuring the loaded arrays gives
+             the tool's report on the files bit for bit.
+    scale    instead of a measurement: "unit", full scale 1.0 as the file
+             library reads it (align); "int16", 16-bit sample values (a
+             16-bit file gives its exact integers, every other format is
+             scaled alike, 1.0 becoming 32768; attack_release,
+             transient_snr). With neither: "int16". Both may be given when
+             they agree.
     channel  channel number counted from 1, as the audiomeas tool counts;
              required for a file of more than one channel (a mono file is
              used whatever it says).
+
+    A measurement given samples whose peak does not fit its scale warns
+    with ScaleWarning (README, "Python").
     """
+    chosen = _scale(measurement, scale)
     try:
         import soundfile
     except ImportError as exc:  # pragma: no cover - depends on the machine
         raise ImportError("audiomeas.io needs soundfile (Debian package python3-soundfile)") from exc
-    if scale not in SCALES:
-        raise ValueError(f"scale must be one of {SCALES}, got {scale!r}")
     with soundfile.SoundFile(path) as f:
         channels, rate = f.channels, f.samplerate
         if channels == 1:
@@ -47,8 +90,7 @@ def load(path, *, scale: str = "int16", channel: int | None = None) -> Audio:
             raise ValueError(f"channel {channel} does not exist; {path} has {channels} (from 1)")
         data = f.read(dtype="float64", always_2d=True)
     samples = np.ascontiguousarray(data[:, channel - 1])
-    if scale == "int16":
-        # Integer files are read divided by 2^(bits-1): undo that on a 16-bit
-        # scale so 16-bit codes come back exactly.
-        samples *= INT16_FACTOR
+    # Integer files are read divided by 2^(bits-1); the tool multiplies by
+    # the same factor, so the two agree to the bit.
+    samples *= FACTORS[chosen]
     return Audio(samples, int(rate))

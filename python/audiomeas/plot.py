@@ -4,7 +4,8 @@ Each function takes the report of a measurement (made with details, the
 default) and returns a ``matplotlib.figure.Figure`` built without pyplot, so
 it works on any backend and keeps no global figure list; save it with
 ``fig.savefig("x.png")``. Nothing here recomputes a measurement: every line
-drawn is a number the host layer reported.
+drawn is a number the host layer reported (a transient SNR, the difference
+of two).
 """
 
 from __future__ import annotations
@@ -23,6 +24,10 @@ from ._measure import as_rate, as_signal
 __all__ = ["alignment", "attack_release", "delay_over_time", "transient"]
 
 _MAX_POINTS = 20000
+# Track values of an attack-release segment's steady band: its last ones
+# (README, "Reports", attack.steady_band).
+_STEADY_VALUES = 51
+_MIN_DELAY_SPAN = 1.0  # samples, the least delay_over_time's axis shows
 
 
 def _trace(ax, x: np.ndarray, fs: float, **style) -> None:
@@ -50,14 +55,20 @@ def _correlation(ax, report, title: str) -> None:
         ax.text(0.5, 0.5, "no correlation in the report (details=False)", ha="center",
                 transform=ax.transAxes)
         return
-    ax.plot(c.lag_samples, c.magnitude, linewidth=0.8, color="C0", label="magnitude (bin maxima)")
-    lo, hi = c.window_lag_samples
+    # The correlation's lags are the fine stage's, after the coarse move:
+    # total delay = fine lag - coarse shift puts them on the delay reported.
+    shift = report.coarse_shift_samples
+    ax.plot(c.lag_samples - shift, c.magnitude, linewidth=0.8, color="C0",
+            label="magnitude (bin maxima)")
+    lo, hi = c.window_lag_samples - shift
     ax.axvspan(lo, hi, color="0.5", alpha=0.1, linewidth=0.0, label="distinctness window")
-    ax.axvline(report.fine_lag_samples, color="C3", linewidth=1.0, linestyle="--",
-               label=f"peak: fine lag {report.fine_lag_samples:.0f}")
-    ax.set_xlabel("fine lag (samples)")
+    ax.axvline(report.total_delay_samples, color="C3", linewidth=1.0, linestyle="--",
+               label=f"peak: total delay {report.total_delay_samples:.0f} "
+                     f"(fine lag {report.fine_lag_samples:.0f}, coarse shift {shift:.0f})")
+    ax.set_xlabel("total delay (samples): fine lag - coarse shift")
     ax.set_ylabel("|correlation|")
     ax.set_title(title, loc="left", fontsize="medium")
+    ax.ticklabel_format(axis="x", useOffset=False, style="plain")
     ax.legend(loc="upper right", fontsize="small")
 
 
@@ -115,20 +126,30 @@ def delay_over_time(report) -> Figure:
     ends = np.array([d.start.centre_s, d.end.centre_s])
     ax.plot(ends, [d.start.delay_samples, d.end.delay_samples], "-", color="C3", linewidth=1.0,
             label=f"drift {d.drift_ppm:.1f} ppm (start and end windows)")
+    # Delays of thousands of samples that differ by hundredths: no offset on
+    # the axis, and at least _MIN_DELAY_SPAN shown, so one window a
+    # hundredth of a sample off does not look like an outlier.
+    ax.ticklabel_format(axis="y", useOffset=False, style="plain")
     if report.sub_sample_delay_samples is not None:
         ax.axhline(report.sub_sample_delay_samples, color="0.5", linestyle="--", linewidth=0.8,
                    label=f"sub-sample delay {report.sub_sample_delay_samples:.3f}")
     flag = f"FLAGGED: above {d.limit_ppm:g} ppm" if d.flagged else f"within {d.limit_ppm:g} ppm"
     ax.set_title(f"delay over time: drift {d.drift_ppm:.1f} ppm, {flag}", loc="left",
                  fontsize="medium", color="C3" if d.flagged else "black")
+    low, high = ax.get_ylim()
+    if high - low < _MIN_DELAY_SPAN:
+        middle = 0.5 * (low + high)
+        ax.set_ylim(middle - 0.5 * _MIN_DELAY_SPAN, middle + 0.5 * _MIN_DELAY_SPAN)
     ax.legend(loc="best", fontsize="small")
     return fig
 
 
 def attack_release(report) -> Figure:
-    """Both smoothed level tracks with their steady bands and the settle
-    points. ``report`` is :func:`audiomeas.attack_release`'s report."""
-    fig = Figure(figsize=(9, 6), layout="constrained")
+    """Both smoothed level tracks with their steady bands, where the values
+    forming each band start, the settle thresholds and points. The legends
+    stand beside the axes, off the tracks. ``report`` is
+    :func:`audiomeas.attack_release`'s report."""
+    fig = Figure(figsize=(11, 6), layout="constrained")
     axes = fig.subplots(2, 1)
     for ax, name in ((axes[0], "attack"), (axes[1], "release")):
         seg = getattr(report, name)
@@ -137,13 +158,18 @@ def attack_release(report) -> Figure:
         t = seg.first_window_s + report.settle_step_s * np.arange(track.size)
         ax.plot(t, track, marker=".", markersize=3, linewidth=0.8, label="smoothed level")
         band = seg.steady_band
-        steady_from = t[-51] if t.size >= 51 else seg.first_window_s
-        ax.axhspan(band.minimum_db, band.maximum_db, xmin=0, xmax=1, color="C2", alpha=0.15,
-                   label="steady band (last 51 values)")
-        ax.axhline(band.threshold_db, color="C3", linestyle="--", linewidth=1.0,
-                   label=f"threshold {band.threshold_db:.2f} dB")
-        ax.axvline(steady_from, color="0.5", linewidth=0.8)
-        if seg.settled_pair is not None:
+        if band.minimum_db is not None and band.maximum_db is not None:
+            ax.axhspan(band.minimum_db, band.maximum_db, color="C2", alpha=0.15,
+                       label=f"steady band {band.minimum_db:.2f} to {band.maximum_db:.2f} dB")
+        if band.threshold_db is not None:
+            ax.axhline(band.threshold_db, color="C3", linestyle="--", linewidth=1.0,
+                       label=f"threshold {band.threshold_db:.2f} dB")
+        if t.size >= _STEADY_VALUES:
+            steady_from = t[-_STEADY_VALUES]
+            ax.axvline(steady_from, color="0.5", linewidth=0.8,
+                       label=f"steady band start {steady_from:.1f} s "
+                             f"(last {_STEADY_VALUES} values)")
+        if seg.settled_pair is not None and track.size:
             j = int(seg.settled_pair[0])
             ax.plot(t[j:j + 2], track[j:j + 2], "o", color="C3",
                     label=f"settled: {settle:.1f} s")
@@ -152,7 +178,8 @@ def attack_release(report) -> Figure:
                      loc="left", fontsize="medium")
         ax.set_xlabel("window start on the test signal (s)")
         ax.set_ylabel("level (dB re 32767)")
-        ax.legend(loc="lower right", fontsize="small")
+        ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0.0,
+                  fontsize="small")
     verdict, colour = _verdict(report, "alignment_failed")
     fig.suptitle(f"alignment {verdict}", color=colour, fontsize="medium")
     return fig
@@ -166,29 +193,45 @@ def _spans(mask: np.ndarray):
 
 def transient(report) -> Figure:
     """Smoothed frame levels of the presence and activity signals with the
-    frames the library classified as active and as noise.
-    ``report`` is :func:`audiomeas.transient_snr`'s report."""
+    frames the library classified as active and as noise, the measured
+    (noise-corrected active) level, the noise level and the SNR between
+    them. ``report`` is :func:`audiomeas.transient_snr`'s report."""
     fr = report.frames
     if fr is None:
         raise ValueError("the report has no frames: measure with details=True")
     step = report.frame_length_samples / report.sample_rate
     times = np.arange(fr.presence_smoothed_db.size) * step
     classes = list(fr.frame_classes)
-    fig = Figure(figsize=(9, 4.5), layout="constrained")
+    fig = Figure(figsize=(11, 4.5), layout="constrained")
     ax = fig.subplots()
+    active = fr.frame_class == classes.index("active")
     for name, colour, alpha in (("active", "C2", 0.15), ("noise", "0.5", 0.12)):
         for first, end in _spans(fr.frame_class == classes.index(name)):
             ax.axvspan(times[first], times[end - 1] + step, color=colour, alpha=alpha, linewidth=0.0)
         ax.fill_between([], [], color=colour, alpha=alpha, label=f"{name} frames")
     ax.step(times, fr.presence_smoothed_db, where="post", label="presence (smoothed)")
     ax.step(times, fr.activity_smoothed_db, where="post", label="activity (smoothed)")
-    ax.axhline(report.active_level_db, color="black", linestyle="--", linewidth=1.0,
-               label=f"active level {report.active_level_db:.2f} dB")
+    measured, noise = report.active_level_db, report.noise_level_db
+    ax.axhline(measured, color="black", linestyle="--", linewidth=1.0,
+               label=f"measured: active level {measured:.2f} dB")
+    if noise is None:
+        ax.annotate("no noise level (no noise frame or zero power): no SNR", xy=(0.5, 0.04),
+                    xycoords="axes fraction", ha="center")
+    else:
+        ax.axhline(noise, color="C3", linestyle=":", linewidth=1.2,
+                   label=f"noise level {noise:.2f} dB")
+        # The arrow stands in the middle of the active frames, where the
+        # measured level was taken.
+        at = times[np.flatnonzero(active)].mean() + 0.5 * step if active.any() else times.mean()
+        ax.annotate("", xy=(at, measured), xytext=(at, noise),
+                    arrowprops={"arrowstyle": "<->", "color": "C3"})
+        ax.annotate(f"SNR {measured - noise:.2f} dB", xy=(at, 0.5 * (measured + noise)),
+                    xytext=(4, 0), textcoords="offset points", va="center", color="C3")
     ax.set_xlabel("time (s)")
     ax.set_ylabel("level (dB re 32767)")
     title = f"level difference {report.level_difference_db:.2f} dB"
     if report.warning:
         title += f"  (warning: {', '.join(report.warnings_fired)})"
     ax.set_title(title, loc="left", fontsize="medium")
-    ax.legend(loc="lower right", fontsize="small")
+    ax.legend(loc="upper left", bbox_to_anchor=(1.01, 1.0), borderaxespad=0.0, fontsize="small")
     return fig

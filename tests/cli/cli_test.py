@@ -152,8 +152,11 @@ class DemoTest(unittest.TestCase):
                 "-o", out)
         self.assertEqual(p.returncode, OK, p.stderr)
         # The total delay comes first.
-        self.assertTrue(p.stdout.startswith("total delay      1260 samples (26.250 ms): "
+        # The verdict first, then the delay with the sum that gives it.
+        self.assertTrue(p.stdout.startswith("verdict          aligned\n"
+                                            "total delay      1260 samples (26.250 ms): "
                                             "the recording comes later"), p.stdout)
+        self.assertIn("= fine lag - coarse shift = 60 - (-1200)\n", p.stdout)
         rate, aligned = read_wav(out)
         _, recording = read_wav(signal_path("align_recording.wav"))
         delay = self.demo["align"]["truth"]["delay_samples"]
@@ -294,7 +297,7 @@ class ErrorTest(unittest.TestCase):
         self.assertEqual((j["warning"], j["warnings_fired"]), (True, ["active_too_short"]))
         self.assertEqual(j["active_level_db"], -120.0)
         p = run("transient-snr", f["ref.wav"], f["silent.wav"], f["rec.wav"])
-        self.assertIn("reason           active_too_short: ", p.stdout)
+        self.assertIn("check            active_too_short: ", p.stdout)
 
     def test_help_documents_scales_and_exit_codes(self):
         p = run("--help")
@@ -409,7 +412,7 @@ class BatchTest(unittest.TestCase):
         self.assertEqual(q.returncode, OK, q.stderr)
         self.assertEqual(len(q.stdout.splitlines()), 4)  # the header and 3 rows
         self.assertNotIn("\r", q.stderr)
-        self.assertEqual(q.stderr, "batch: 3 rows (3 run now, 0 done before): 3 ok, 0 flagged, "
+        self.assertEqual(q.stderr, "batch: 3 rows (3 run now, 0 done before): 3 ok, 0 doubtful, 0 flagged, "
                                    "0 failed\n")
         # stderr on a terminal: a bar redrawn in place as the rows finish.
         master, slave = pty.openpty()
@@ -547,7 +550,10 @@ class ReportTest(unittest.TestCase):
                 self.assertEqual([t["passed"] for t in failed], [False])
                 text = run(*args).stdout
                 self.assertIn("verdict          FLAGGED", text)
-                self.assertIn("reason           " + j["reason"], text)
+                self.assertEqual(j["verdict"], "flagged")
+                self.assertIn("reason           the library rejected the ", text)
+                self.assertIn(j["reason"], text)
+                self.assertIn("total delay      none found", text)  # not a finding
 
     def test_refusals_say_where(self):
         ref = self.path("short_noise.wav")

@@ -130,15 +130,21 @@ class ThroughCompand(unittest.TestCase):
     # (attack s, decay s): wide apart, so that each settle time clearly grows.
     SETTINGS = [(0.001, 0.01), (0.3, 1.0), (2.0, 8.0)]
 
-    def measure(self, attack, decay, extra_sox=()):
+    def stimulus(self):
         stimulus = path("compand_stimulus.wav")
         if not os.path.exists(stimulus):
             self.assertEqual(run("generate", "attack-release", stimulus).returncode, OK)
+        return stimulus
+
+    def compand(self, attack, decay, extra_sox=()):
         out = path(f"compand_{attack}_{decay}.wav")
-        subprocess.run(["sox", "-q", "-D", stimulus, out, "compand", f"{attack},{decay}",
+        subprocess.run(["sox", "-q", "-D", self.stimulus(), out, "compand", f"{attack},{decay}",
                         "6:-70,-70,-20,-20,0,-10", "0", "-30", *extra_sox],
                        check=True, timeout=300)
-        r = run("attack-release", stimulus, out, "--json")
+        return out
+
+    def measure(self, attack, decay, extra_sox=()):
+        r = run("attack-release", self.stimulus(), self.compand(attack, decay, extra_sox), "--json")
         self.assertIn(r.returncode, (0, 1), r.stderr)
         return json.loads(r.stdout)
 
@@ -152,6 +158,29 @@ class ThroughCompand(unittest.TestCase):
         attacks, releases = zip(*times)
         self.assertTrue(all(a < b for a, b in zip(attacks, attacks[1:])), times)
         self.assertTrue(all(a < b for a, b in zip(releases, releases[1:])), times)
+
+    def test_gain_step_tells_a_loopback_from_a_compressor(self):
+        # compand's 2:1 above -20 dB takes about 5 dB off the 20 dB step to
+        # -10 dBFS; a loopback passes it whole, and the text says so.
+        stimulus = self.stimulus()
+        for name, recording, low, high, note in (
+            ("loopback", stimulus, -0.01, 0.01, True),
+            ("compand 0.3,1", self.compand(0.3, 1.0), -8.0, -3.0, False),
+        ):
+            with self.subTest(name):
+                report = json.loads(run("attack-release", stimulus, recording, "--json").stdout)
+                g = report["gain_step"]
+                for step in ("step_up", "step_down"):
+                    self.assertAlmostEqual(g[step]["test_signal_step_db"], 20.0, delta=0.05)
+                    self.assertTrue(low < g[step]["gain_change_db"] < high, g)
+                self.assertEqual((g["note"] is not None, g["level_dependent_gain_seen"]), (note, not note))
+                text = run("attack-release", stimulus, recording).stdout
+                self.assertEqual("no level-dependent gain seen" in text, note, text)
+                # A settle time counts from its segment's first window.
+                for key, segment in (("attack_settle_time_s", "attack"), ("release_settle_time_s", "release")):
+                    first, t = report[segment]["first_window_s"], report[key]
+                    self.assertIn(f"{t:.1f} s from {first:.1f} s", text)
+                    self.assertIn(f"settled at {first + t:.1f} s", text)
 
 
 class TransientExample(unittest.TestCase):

@@ -40,7 +40,7 @@ def test_transient_warnings_name_their_checks(case, gains, fired):
 # ---- the same files through the tool and through the package ----
 
 FILE_KEYS = {"reference", "recording", "presence", "activity", "measured", "channel",
-             "aligned_output"}
+             "aligned_output", "aligned_output_trusted"}
 
 
 def tool():
