@@ -1,6 +1,8 @@
 #include "audio_io.hpp"
 
+#include <dirent.h>
 #include <sndfile.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "memory.hpp"
 #include "status.hpp"
 #include "text.hpp"
 
@@ -27,22 +30,6 @@ struct SndFile {
     if (handle != nullptr) sf_close(handle);
   }
 };
-
-// Says why path cannot be opened for reading, or returns an empty string.
-std::string whyUnreadable(const std::string& path) {
-  // The system would open the name up to the NUL: another file.
-  if (path.find('\0') != std::string::npos) return "the name holds a NUL byte, which no file name can";
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) {
-    if (errno == ENOENT) return "no such file";
-    return std::string("cannot read: ") + std::strerror(errno);
-  }
-  if (S_ISDIR(st.st_mode)) return "is a directory, not an audio file";
-  int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return std::string("cannot read: ") + std::strerror(errno);
-  ::close(fd);
-  return {};
-}
 
 std::string lowerExtension(const std::string& path) {
   auto slash = path.find_last_of('/');
@@ -113,72 +100,104 @@ int bitsPerSample(int format) {
   }
 }
 
-struct OpenedAudio {
-  SndFile file;
-  SF_INFO info{};
-  long long fileBytes = 0;
-};
-
-// Opens path for reading, refusing what is no audio, with the messages
-// readAudio and probeAudio share.
-void openAudio(const std::string& path, OpenedAudio& a) {
-  if (std::string why = whyUnreadable(path); !why.empty()) throw badInput(path, why);
-  a.file.handle = sf_open(path.c_str(), SFM_READ, &a.info);
-  if (a.file.handle == nullptr) {
-    int err = sf_error(nullptr);
-    if (err == SF_ERR_UNRECOGNISED_FORMAT || err == SF_ERR_MALFORMED_FILE)
-      throw badInput(path, std::string("not an audio file (") + sf_error_number(err) + ")");
-    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(nullptr));
+// Major formats that compress whatever their subtype says (libsndfile
+// gives FLAC as 16-bit PCM): the file's size bounds no sample count.
+bool compressedMajor(int format) {
+  switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_FLAC:
+    case SF_FORMAT_OGG:
+    case SF_FORMAT_MPEG:
+      return true;
+    default:
+      return false;
   }
-  if (a.info.channels < 1 || a.info.samplerate < 1)
-    throw badInput(path, "not an audio file (no channels or no sample rate)");
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) a.fileBytes = st.st_size;
 }
 
-// Frames the file can hold: the header's count, capped by the file's size
-// where every sample takes the same room. -1 where nothing bounds it.
-long long framesBound(const OpenedAudio& a) {
-  const long long claimed =
-      a.info.frames > 0 && a.info.frames < SF_COUNT_MAX ? static_cast<long long>(a.info.frames) : -1;
-  const int bits = bitsPerSample(a.info.format);
-  if (bits == 0 || a.fileBytes <= 0) return claimed;
-  const long long fits = a.fileBytes / a.info.channels * 8 / bits;
-  return claimed < 0 ? fits : std::min(claimed, fits);
+std::string shownName(const std::string& path) {
+  return path == kStandardInput ? std::string("standard input") : path;
 }
 
 }  // namespace
 
-void setFileActivityListener(FileActivity listener) {
-  activityListener.store(listener, std::memory_order_relaxed);
+struct AudioInput::Open {
+  SndFile file;
+  SF_INFO info{};
+  bool read = false;
+};
+
+AudioInput::AudioInput(const std::string& path) : open_(std::make_unique<Open>()) {
+  const std::string shown = shownName(path);
+  // The system would open the name up to the NUL: another file.
+  if (path.find('\0') != std::string::npos)
+    throw badInput(path, "the name holds a NUL byte, which no file name can");
+  const bool standardInput = path == kStandardInput;
+  // Opened once, here: a pipe or FIFO gives its bytes to one reader only.
+  const int fd = standardInput ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) throw badInput(path, "no such file");
+    throw badInput(path, std::string("cannot read: ") + std::strerror(errno));
+  }
+  struct stat st {};
+  const bool statted = ::fstat(fd, &st) == 0;
+  if (statted && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw badInput(path, "is a directory, not an audio file");
+  }
+  // Standard input stays open for the process; a file's descriptor is the
+  // handle's to close.
+  open_->file.handle = sf_open_fd(fd, SFM_READ, &open_->info, standardInput ? SF_FALSE : SF_TRUE);
+  if (open_->file.handle == nullptr) {
+    if (!standardInput) ::close(fd);
+    int err = sf_error(nullptr);
+    if (err == SF_ERR_UNRECOGNISED_FORMAT || err == SF_ERR_MALFORMED_FILE)
+      throw badInput(shown, std::string("not an audio file (") + sf_error_number(err) + ")");
+    throw badInput(shown, std::string("cannot read as audio: ") + sf_strerror(nullptr));
+  }
+  const SF_INFO& in = open_->info;
+  if (in.channels < 1 || in.samplerate < 1)
+    throw badInput(shown, "not an audio file (no channels or no sample rate)");
+  const long long fileBytes = statted && S_ISREG(st.st_mode) ? static_cast<long long>(st.st_size) : 0;
+
+  info_.path = path;
+  info_.channels = in.channels;
+  info_.sampleRate = in.samplerate;
+  info_.format = in.format;
+  const long long claimed =
+      in.frames > 0 && in.frames < SF_COUNT_MAX ? static_cast<long long>(in.frames) : -1;
+  const int bits = compressedMajor(in.format) ? 0 : bitsPerSample(in.format);
+  if (bits > 0 && fileBytes > 0) {
+    const long long fits = fileBytes / in.channels * 8 / bits;
+    info_.frames = claimed < 0 ? fits : std::min(claimed, fits);
+    info_.lengthKnown = true;
+  } else if (bits == 0 && claimed >= 0) {
+    // Decoding reaches the header's count from a file of any size.
+    info_.frames = claimed;
+    info_.lengthKnown = true;
+  } else {
+    info_.frames = fileBytes / in.channels;
+  }
 }
 
-AudioInfo probeAudio(const std::string& path) {
-  OpenedAudio a;
-  openAudio(path, a);
-  AudioInfo info;
-  info.path = path;
-  info.channels = a.info.channels;
-  info.sampleRate = a.info.samplerate;
-  info.format = a.info.format;
-  const long long bound = framesBound(a);
-  info.frames = bound >= 0 ? bound : a.fileBytes / a.info.channels;
-  return info;
-}
+AudioInput::~AudioInput() = default;
+AudioInput::AudioInput(AudioInput&&) noexcept = default;
 
-Signal readAudio(const std::string& path, int channel, Scale scale) {
+const AudioInfo& AudioInput::info() const { return info_; }
+
+Signal AudioInput::read(int channel, Scale scale, std::size_t maxBytes) {
+  const std::string& path = info_.path;
+  const std::string shown = shownName(path);
+  if (open_->read) throw badInput(shown, "read twice");
+  open_->read = true;
   tell("reading", path);
-  OpenedAudio a;
-  openAudio(path, a);
-  const SF_INFO& info = a.info;
+  const SF_INFO& info = open_->info;
   if (info.channels > 1 && channel == 0)
-    throw badInput(path,
+    throw badInput(shown,
                    fmt("has %d channels; choose one with --channel K (1..%d)", info.channels, info.channels));
   // --channel picks from multi-channel files; a mono file is its one channel.
   if (info.channels == 1) channel = 1;
   if (channel > info.channels)
-    throw badInput(path, fmt("has %d channel%s; --channel %d does not exist", info.channels,
-                             info.channels == 1 ? "" : "s", channel));
+    throw badInput(shown, fmt("has %d channel%s; --channel %d does not exist", info.channels,
+                              info.channels == 1 ? "" : "s", channel));
 
   Signal s;
   s.path = path;
@@ -188,27 +207,49 @@ Signal readAudio(const std::string& path, int channel, Scale scale) {
   const size_t pick = size_t(channel - 1);
   const size_t channels = size_t(info.channels);
   const double factor = scale == Scale::kInt16 ? kInt16Factor : 1.0;
+  const size_t maxFrames = maxBytes > 0 ? maxBytes / sizeof(double) : size_t(INT32_MAX);
 
   // Read in blocks until the end, whatever the header claims: a truncated
   // file then yields what it holds. The block has a fixed byte size, so a
   // file of many channels costs no more than a mono one; the samples are
-  // reserved only as far as the file's bytes can hold them.
+  // reserved only as far as the header's bound, which the memory check has
+  // admitted.
   constexpr size_t kBlockBytes = size_t(1) << 20;
   const sf_count_t blockFrames = sf_count_t(std::max<size_t>(1, kBlockBytes / (channels * sizeof(double))));
   std::vector<double> block(size_t(blockFrames) * channels);
-  if (const long long bound = framesBound(a); bound > 0)
-    s.samples.reserve(size_t(std::min<long long>(bound, INT32_MAX)));
+  if (info_.lengthKnown && info_.frames > 0)
+    s.samples.reserve(size_t(std::min<long long>({info_.frames, INT32_MAX, (long long)maxFrames})));
   for (;;) {
-    sf_count_t got = sf_readf_double(a.file.handle, block.data(), blockFrames);
+    sf_count_t got = sf_readf_double(open_->file.handle, block.data(), blockFrames);
     if (got <= 0) break;
     if (s.samples.size() + size_t(got) > size_t(INT32_MAX))
-      throw badInput(path, fmt("too long: more than %d samples per channel", INT32_MAX));
+      throw badInput(shown, fmt("too long: more than %d samples per channel", INT32_MAX));
+    if (s.samples.size() + size_t(got) > maxFrames)
+      throw MemoryShortfall(shown + fmt(": its samples would take more than the %s of memory available; read "
+                                        "it from a file, or use a machine with more memory",
+                                        describeBytes(maxBytes).c_str()),
+                            (s.samples.size() + size_t(got)) * sizeof(double), maxBytes);
     for (sf_count_t i = 0; i < got; ++i) s.samples.push_back(block[size_t(i) * channels + pick] * factor);
   }
-  if (sf_error(a.file.handle) != SF_ERR_NO_ERROR)
-    throw badInput(path, std::string("cannot read as audio: ") + sf_strerror(a.file.handle));
+  if (sf_error(open_->file.handle) != SF_ERR_NO_ERROR)
+    throw badInput(shown, std::string("cannot read as audio: ") + sf_strerror(open_->file.handle));
   tell("read", path);
   return s;
+}
+
+void setFileActivityListener(FileActivity listener) {
+  activityListener.store(listener, std::memory_order_relaxed);
+}
+
+AudioInfo probeAudio(const std::string& path) { return AudioInput(path).info(); }
+
+Signal readAudio(const std::string& path, int channel, Scale scale) {
+  return AudioInput(path).read(channel, scale);
+}
+
+bool isRegularFile(const std::string& path) {
+  struct stat st {};
+  return path != kStandardInput && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void refuseOverwrite(const std::string& output, const std::vector<std::string>& inputs) {
@@ -248,17 +289,51 @@ int outputFormat(const std::string& path, int likeFormat) {
   throw usageError(path + ": no lossless sample format for this container");
 }
 
-void writeAudio(const std::string& path, const std::vector<double>& samples, int sampleRate, int format) {
+namespace {
+
+// Removes the temporaries "." base ".XXXXXX" in dir that no live writer
+// holds (each writer keeps an exclusive lock on its own while it writes);
+// gives the names removed.
+std::vector<std::string> removeStaleTemporaries(const std::string& dir, const std::string& base) {
+  std::vector<std::string> removed;
+  const std::string prefix = "." + base + ".";
+  constexpr size_t kSuffix = 6;  // mkstemp's XXXXXX
+  DIR* d = ::opendir(dir.c_str());
+  if (d == nullptr) return removed;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + kSuffix || name.compare(0, prefix.size(), prefix) != 0) continue;
+    const std::string full = (dir == "." ? std::string() : dir) + name;
+    const int fd = ::open(full.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::unlink(full.c_str()) == 0)
+      removed.push_back(full);
+    ::close(fd);
+  }
+  ::closedir(d);
+  return removed;
+}
+
+}  // namespace
+
+std::vector<std::string> writeAudio(const std::string& path, const std::vector<double>& samples,
+                                    int sampleRate, int format) {
   tell("writing", path);
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::vector<std::string> removed = removeStaleTemporaries(dir, base);
   std::string pathTemplate = (slash == std::string::npos ? std::string() : dir) + "." + base + ".XXXXXX";
   std::vector<char> name(pathTemplate.begin(), pathTemplate.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
   if (fd < 0) throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(errno));
   const std::string tmpPath(name.data());
+  // Held until the descriptor closes, so that another write of the same
+  // output leaves this temporary alone while it is written.
+  ::flock(fd, LOCK_EX);
   // mkstemp makes the file private; give it the mode a plain create would.
   mode_t mask = ::umask(0);
   ::umask(mask);
@@ -300,16 +375,15 @@ void writeAudio(const std::string& path, const std::vector<double>& samples, int
   const int closed = sf_close(out);
   out = nullptr;
   if (closed != 0) throw fail("closing the file failed");
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
+  // Renamed while still open and locked: no other writer takes it for stale.
+  if (::fsync(fd) != 0 || ::rename(tmpPath.c_str(), path.c_str()) != 0) {
     const std::string why = std::strerror(errno);
+    ::close(fd);
     ::unlink(tmpPath.c_str());
     throw Failure(kExitOutput, path + ": cannot write: " + why);
   }
-  if (::rename(tmpPath.c_str(), path.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(tmpPath.c_str());
-    throw Failure(kExitOutput, path + ": cannot write: " + why);
-  }
+  if (::close(fd) != 0) throw Failure(kExitOutput, path + ": cannot write: " + std::strerror(errno));
+  return removed;
 }
 
 }  // namespace audiomeas::host

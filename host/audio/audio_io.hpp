@@ -1,7 +1,9 @@
 // Audio files in and out through libsndfile.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,31 +28,66 @@ struct Signal {
   double seconds() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0.0; }
 };
 
+// The name that stands for standard input among the input files.
+inline constexpr const char* kStandardInput = "-";
+
 // What a file's header says, read without its samples.
 struct AudioInfo {
   std::string path;
-  long long frames = 0;  // frames per channel the file can hold (see probeAudio)
+  long long frames = 0;  // frames per channel the file can hold (see AudioInput)
   int channels = 0;
   int sampleRate = 0;
-  int format = 0;  // libsndfile format word
+  int format = 0;            // libsndfile format word
+  bool lengthKnown = false;  // frames bounds what a read gives (else a guess)
 };
 
-// Opens path and reads its header only. frames is the header's count,
-// capped, for formats of a fixed size per sample, by what the file's bytes
-// can hold (a streamed WAV may claim 4 GiB); for compressed formats whose
-// header gives no count it is a guess of one frame per byte and channel.
-// Throws Failure (bad input) naming the file, as readAudio does, for a
-// missing, unreadable or non-audio file.
+// An input opened once: its header read from the open handle, its samples
+// later from the same handle, so that a pipe or FIFO, read only once, works
+// as a file does. path kStandardInput reads standard input.
+//
+// info().frames is the header's count, capped, for formats of a fixed size
+// per sample, by what the file's bytes can hold (a streamed WAV may claim
+// 4 GiB); a compressed format (FLAC, Ogg, MPEG, ...) is taken at its
+// header's count, which decoding can reach from a file of any size. Where
+// nothing bounds the length (a pipe, a header without a count) frames is a
+// guess of one frame per byte and channel and lengthKnown is false.
+// Throws Failure (bad input) naming the file for a missing, unreadable or
+// non-audio file.
+class AudioInput {
+ public:
+  explicit AudioInput(const std::string& path);
+  ~AudioInput();
+  AudioInput(AudioInput&&) noexcept;
+  AudioInput& operator=(AudioInput&&) = delete;
+  AudioInput(const AudioInput&) = delete;
+
+  const AudioInfo& info() const;
+
+  // Reads one channel, once. channel is 1-based; 0 means "not chosen",
+  // accepted only for single-channel files. A single-channel file gives its
+  // channel whatever channel says, so that a mono reference goes with a
+  // channel of a multi-channel recording. Throws Failure (bad input) naming
+  // the file for an unreadable or too long file, a missing or impossible
+  // channel choice; MemoryShortfall when the samples kept would pass
+  // maxBytes (0: no limit). Reads through a buffer of a fixed byte size,
+  // whatever the channel count, and keeps only the chosen channel.
+  Signal read(int channel, Scale scale, std::size_t maxBytes = 0);
+
+ private:
+  struct Open;
+  std::unique_ptr<Open> open_;
+  AudioInfo info_;
+};
+
+// The header of path, through AudioInput.
 AudioInfo probeAudio(const std::string& path);
 
-// Reads one channel of an audio file. channel is 1-based; 0 means "not
-// chosen", accepted only for single-channel files. A single-channel file
-// gives its channel whatever channel says, so that a mono reference goes
-// with a channel of a multi-channel recording. Throws Failure (bad input)
-// naming the file for a missing, unreadable, non-audio or too long file, a
-// missing or impossible channel choice. Reads through a buffer of a fixed
-// byte size, whatever the channel count, and keeps only the chosen channel.
+// One channel of path, through AudioInput.
 Signal readAudio(const std::string& path, int channel, Scale scale);
+
+// True when path names a regular file (or standard input is wanted: false).
+// What a batch row may read: a FIFO or device could block the batch.
+bool isRegularFile(const std::string& path);
 
 // Refuses (Failure, usage) to let output name one of inputs: compared by
 // file identity (device and inode), so another spelling, a symbolic link
@@ -67,8 +104,11 @@ int outputFormat(const std::string& path, int likeFormat);
 // Writes samples (full scale 1.0, one channel) to path atomically: into a
 // temporary file beside it, renamed over path only when complete, so a
 // failed write leaves no partial file. Integer formats get the exact values
-// a read would give back. Throws Failure (output) on error.
-void writeAudio(const std::string& path, const std::vector<double>& samples, int sampleRate, int format);
+// a read would give back. Temporaries of the same output that a killed
+// writer left are removed first (a live writer's, locked, are left); their
+// names are returned, to be told. Throws Failure (output) on error.
+std::vector<std::string> writeAudio(const std::string& path, const std::vector<double>& samples,
+                                    int sampleRate, int format);
 
 // Told when a file is read or written, for a progress display: what is
 // "reading", "read" (done) or "writing". Called on the thread doing it.

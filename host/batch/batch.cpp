@@ -291,6 +291,7 @@ Job rowJob(const BatchSettings& settings, const ManifestRow& row) {
   job.measurement = row.measurement->name;
   job.channel = settings.channel;
   job.options = settings.options;
+  job.regularFilesOnly = true;
   const std::filesystem::path base = std::filesystem::path(settings.manifest).parent_path();
   for (const std::string& f : row.files) job.files.push_back(resolve(f, base));
   for (const auto& [key, value] : row.options.items()) {
@@ -313,6 +314,7 @@ Json jobJson(const Job& job) {
     }
   }
   Json j{{"measurement", m.name}, {"files", std::move(files)}, {"channel", job.channel}};
+  if (job.regularFilesOnly) j["regular_files_only"] = true;
   j.update(optionsJson(job.options, &m));
   return j;
 }
@@ -349,6 +351,9 @@ Json resultLine(const ManifestRow& row, int code, const Json& outcome) {
     line["status"] = "error";
     line["exit_code"] = known ? code : int(kExitBadInput);
     const auto error = outcome.is_object() ? outcome.find("error") : outcome.end();
+    // Refused for want of memory: nothing was measured, and another run
+    // (another budget, a freer machine) may fit, so --resume tries again.
+    if (outcome.is_object() && outcome.contains("needed_bytes")) line["retry"] = true;
     line["error"] = outcome.is_object() && error != outcome.end() && error->is_string()
                         ? error->get<std::string>()
                         : fmt("exit code %d", code);
@@ -502,7 +507,7 @@ void ResultsFile::resumeFrom(const std::string& text, const Manifest& manifest) 
                                asWritten(row).c_str(), manifest.rows.size()));
     const ManifestRow& m = manifest.rows[size_t(row.get<std::int64_t>()) - 1];
     Json stem = j;
-    for (const char* key : {"status", "exit_code", "result", "error"}) stem.erase(key);
+    for (const char* key : {"status", "exit_code", "result", "error", "retry"}) stem.erase(key);
     if (asWritten(stem) != asWritten(lineStem(m)))
       throw refuse(lineNo, fmt("row %d does not match the manifest's row %d (these results belong to another "
                                "manifest)",
@@ -520,6 +525,11 @@ void ResultsFile::resumeFrom(const std::string& text, const Manifest& manifest) 
     const bool measured = code.get<int>() == kExitOk || code.get<int>() == kExitFlagged;
     if (measured ? !field("result").is_object() : !field("error").is_string())
       throw refuse(lineNo, measured ? "\"result\" is not an object" : "\"error\" is not a string");
+    if (j.value("retry", false)) {
+      doneBefore_.erase(m.row);
+      statuses_.erase(m.row);
+      continue;
+    }
     doneBefore_[m.row] = ExitCode(code.get<int>());
     statuses_[m.row] = status.get<std::string>();
   }

@@ -73,7 +73,8 @@ Json resultsHeader(const BatchSettings& settings);
 // A results line for a row: the measurement's exit code and its report
 // (with its files), or for a code from kExitUsage on {"error": message}.
 // Its status is the report's overall verdict: ok, doubtful, flagged; or
-// error.
+// error, marked "retry" when memory refused it (an outcome with
+// "needed_bytes"), so that --resume measures it again.
 Json resultLine(const ManifestRow& row, int code, const Json& outcome);
 
 // A value as the results file carries it: compact UTF-8; bytes of a file

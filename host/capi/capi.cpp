@@ -10,6 +10,7 @@
 
 #include "batch.hpp"
 #include "capi_result.hpp"
+#include "entry_checks.hpp"
 #include "export.hpp"
 #include "measure.hpp"
 #include "measurements.hpp"
@@ -60,6 +61,7 @@ void store(audiomeas_result& r, Measurement&& m) {
 audiomeas_result* measureWith(const char* name, std::initializer_list<std::span<const double>> signals,
                               double rate, const Options& o) {
   return run([&](audiomeas_result& r) {
+    capi::requireRateFits(rate);
     const std::vector<std::span<const double>> all(signals);
     store(r, measureArrays(measurementNamed(name), all, rate, o));
   });
@@ -97,6 +99,7 @@ AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const dou
                                               const char* options_json) {
   return run([&](audiomeas_result& r) {
     if (measurement == nullptr) throw usageError("no measurement named");
+    capi::requireRateFits(sample_rate);
     const MeasurementSpec& m = measurementNamed(measurement);
     if (count < 0 || size_t(count) != m.arguments.size())
       throw usageError(fmt("%s takes %zu signals, %d given", m.name, m.arguments.size(), count));

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capi_result.hpp"
+#include "entry_checks.hpp"
 #include "export.hpp"
 #include "generate.hpp"
 
@@ -36,6 +37,7 @@ AM_EXPORT audiomeas_result* audiomeas_model_compressor(const double* signal, int
                                                        double release_s) {
   return capi::run([&](audiomeas_result& r) {
     if (n < 0 || (n > 0 && signal == nullptr)) throw usageError("signal: no samples to read");
+    capi::requireRateFits(sample_rate);
     CompressorModel m;
     m.thresholdDb = threshold_db;
     m.ratio = ratio;

@@ -1,8 +1,11 @@
 #include "measure.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <new>
 
 #include "audio_io.hpp"
 #include "memory.hpp"
@@ -73,6 +76,8 @@ Job jobFromJson(const Json& j) {
     if (key == "files") {
       if (!value.is_array()) throw usageError("bad job: \"files\" is not an array");
       for (const Json& f : value) job.files.push_back(pathOf(f));
+    } else if (key == "regular_files_only" && value.is_boolean()) {
+      job.regularFilesOnly = value.get<bool>();
     } else if (key == "channel") {
       job.channel = channelFromJson(value, "bad job: \"channel\"");
     } else if (const OptionSpec* o = findOption(key)) {
@@ -94,23 +99,48 @@ Json jobOptionsJson(const Job& job) {
   return j;
 }
 
+namespace {
+
+// "ref.wav (60.0 s), rec.wav (60.0 s)"; a length that is not known (a pipe)
+// is said so.
+std::string describeInputs(const std::vector<std::string>& files, const std::vector<long long>& lengths,
+                           const std::vector<bool>& known, int rate) {
+  std::string text;
+  for (size_t k = 0; k < files.size(); ++k) {
+    text +=
+        (text.empty() ? "" : ", ") + (files[k] == kStandardInput ? std::string("standard input") : files[k]);
+    text += known[k] ? fmt(" (%.1f s)", rate > 0 ? double(lengths[k]) / rate : 0.0)
+                     : std::string(" (length unknown)");
+  }
+  return text;
+}
+
+}  // namespace
+
 JobSize sizeOf(const Job& job) {
   JobSize size;
   std::vector<long long> lengths;
+  std::vector<bool> known;
   int rate = 0;
   for (const std::string& f : job.files) {
     long long frames = 0;
-    try {
-      const AudioInfo info = probeAudio(f);
-      frames = info.frames;
-      if (rate == 0) rate = info.sampleRate;
-    } catch (const Failure&) {
-      size.complete = false;
+    bool lengthKnown = false;
+    // Only a regular file is opened here: a pipe, FIFO or device gives its
+    // bytes once, to the measurement, and may block until written.
+    if (isRegularFile(f)) {
+      try {
+        const AudioInfo info = probeAudio(f);
+        frames = info.frames;
+        lengthKnown = info.lengthKnown;
+        if (rate == 0) rate = info.sampleRate;
+      } catch (const Failure&) {
+      }
     }
+    if (!lengthKnown) size.complete = false;
     lengths.push_back(frames);
-    size.inputs +=
-        (size.inputs.empty() ? "" : ", ") + f + fmt(" (%.1f s)", rate > 0 ? double(frames) / rate : 0.0);
+    known.push_back(lengthKnown);
   }
+  size.inputs = describeInputs(job.files, lengths, known, rate);
   size.seconds = rate > 0 && !lengths.empty() ? double(lengths.front()) / rate : 0.0;
   size.peakBytes =
       estimatePeakBytes(measurementNamed(job.measurement), lengths, windowSamples(job.options, rate));
@@ -121,32 +151,79 @@ Outcome runJob(const Job& job) {
   const MeasurementSpec& m = measurementNamed(job.measurement);
   if (job.files.size() != m.arguments.size())
     throw usageError(fmt("%s takes %zu files, %zu given", m.name, m.arguments.size(), job.files.size()));
+  if (std::count(job.files.begin(), job.files.end(), std::string(kStandardInput)) > 1)
+    throw usageError(fmt("standard input (%s) can be only one of the files", kStandardInput));
+  if (job.regularFilesOnly) {
+    for (const std::string& f : job.files) {
+      struct stat st {};
+      if (::stat(f.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode))
+        throw badInput(f,
+                       "not a regular file (a FIFO, socket or device); a batch row reads regular files "
+                       "only, so that none can block the batch");
+    }
+  }
   // An unusable output name is a usage error, found before any work.
   if (!job.alignedOutput.empty()) {
     if (m.signalOut == nullptr)
       throw usageError(fmt("%s writes no signal to %s", m.name, job.alignedOutput.c_str()));
     outputFormat(job.alignedOutput, 0);
   }
+
+  // Each input is opened once; its header sizes the job before any sample
+  // is read, and its samples come from the same handle.
+  std::vector<AudioInput> inputs;
+  inputs.reserve(job.files.size());
+  for (const std::string& f : job.files) inputs.emplace_back(f);
+  std::vector<long long> lengths;
+  std::vector<bool> known;
+  for (const AudioInput& in : inputs) {
+    lengths.push_back(in.info().frames);
+    known.push_back(in.info().lengthKnown);
+  }
+  const int rate = inputs.front().info().sampleRate;
+  const long long window = windowSamples(job.options, rate);
+  const bool allKnown = std::all_of(known.begin(), known.end(), [](bool k) { return k; });
+  std::string described = describeInputs(job.files, lengths, known, rate);
+  std::size_t estimate = estimatePeakBytes(m, lengths, window);
+  MemoryReservation reservation;
+  // Where a length is not known the read stops at the memory available and
+  // the check follows it, on the lengths read.
+  std::size_t readLimit = 0;
   if (!job.memoryAdmitted) {
-    const JobSize size = sizeOf(job);
-    if (size.complete) requireMemory(m, size.peakBytes, size.inputs);
+    if (allKnown)
+      reservation = requireMemory(m, estimate, described);
+    else
+      readLimit = availableBytes().value_or(0);
   }
 
   std::vector<Signal> signals;
-  for (const std::string& f : job.files) {
-    signals.push_back(readAudio(f, job.channel, m.scale));
-    requireSameRate(signals.front(), signals.back());
-  }
-  std::vector<std::span<const double>> views;
-  for (const Signal& s : signals) views.emplace_back(s.samples);
-
   Measurement result;
   try {
-    result = m.run(views, signals.front().sampleRate, job.options);
-  } catch (const InputError& e) {
-    throw inFile(e, m, signals, job.channel);
+    std::size_t held = 0;
+    for (AudioInput& in : inputs) {
+      const std::size_t limit = readLimit == 0 ? 0 : readLimit > held ? readLimit - held : 1;
+      signals.push_back(in.read(job.channel, m.scale, limit));
+      held += signals.back().samples.size() * sizeof(double);
+      requireSameRate(signals.front(), signals.back());
+    }
+    if (!allKnown) {
+      lengths.clear();
+      for (const Signal& s : signals) lengths.push_back(static_cast<long long>(s.samples.size()));
+      described = describeInputs(job.files, lengths, std::vector<bool>(lengths.size(), true), rate);
+      estimate = estimatePeakBytes(m, lengths, window);
+      if (!job.memoryAdmitted)
+        reservation = requireMemory(m, estimatePeakBytes(m, lengths, window, true), described);
+    }
+    std::vector<std::span<const double>> views;
+    for (const Signal& s : signals) views.emplace_back(s.samples);
+    try {
+      result = m.run(views, signals.front().sampleRate, job.options);
+    } catch (const InputError& e) {
+      throw inFile(e, m, signals, job.channel);
+    }
+  } catch (const std::bad_alloc&) {
+    throw allocationFailed(m, estimate, described);
   }
-
   Outcome o;
   o.json = Json{{"measurement", m.name}};
   for (size_t k = 0; k < signals.size(); ++k) o.json[m.arguments[k].name] = signals[k].path;
@@ -158,8 +235,9 @@ Outcome runJob(const Job& job) {
     // a flagged result (the user asked for it), which is then said.
     const bool trusted = o.json.value("verdict", std::string()) != "flagged";
     if (!job.alignedOutput.empty()) {
-      writeAudio(job.alignedOutput, result.samples, signals.back().sampleRate,
-                 outputFormat(job.alignedOutput, signals.back().format));
+      for (const std::string& stale : writeAudio(job.alignedOutput, result.samples, signals.back().sampleRate,
+                                                 outputFormat(job.alignedOutput, signals.back().format)))
+        o.warnings.push_back(stale + ": removed, a temporary file an interrupted write had left");
       if (!trusted)
         o.warnings.push_back(job.alignedOutput + ": written as asked, but the measurement is flagged: the " +
                              m.signalOut + " signal is not to be trusted");
@@ -193,8 +271,13 @@ Measurement measureArrays(const MeasurementSpec& m, Signals signals, double samp
                  fmt("%s of %lld samples", m.arguments[k].name, (long long)signals[k].size());
   }
   const double rate = std::isfinite(sampleRate) && sampleRate > 0.0 ? sampleRate : 0.0;
-  requireMemory(m, estimatePeakBytes(m, lengths, windowSamples(options, rate), true), described);
-  return m.run(signals, sampleRate, options);
+  const std::size_t estimate = estimatePeakBytes(m, lengths, windowSamples(options, rate), true);
+  const MemoryReservation reservation = requireMemory(m, estimate, described);
+  try {
+    return m.run(signals, sampleRate, options);
+  } catch (const std::bad_alloc&) {
+    throw allocationFailed(m, estimate, described);
+  }
 }
 
 }  // namespace audiomeas::host

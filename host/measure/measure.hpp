@@ -20,6 +20,9 @@ struct Job {
   std::string alignedOutput;       // align only; empty: none written
   Options options;
   bool memoryAdmitted = false;  // the caller admitted its memory (batch's budget): not checked again
+  // Refuse a file that is not a regular one (a FIFO, socket or device),
+  // which could block the caller for ever: a batch row's files.
+  bool regularFilesOnly = false;
 };
 
 // A job's size from its files' headers, before any sample is read. A file

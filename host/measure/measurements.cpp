@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 
+#include "align_window.hpp"
 #include "envelo_estimation.hpp"
 #include "generate.hpp"
 #include "memory.hpp"
@@ -34,8 +35,17 @@ const OptionSpec kWindow{"window_s",
                          1e9,
                          "s",
                          "find the delay on the first SECONDS of both signals and apply it to the whole "
-                         "recording (memory grows with the window; assumes a constant delay); 0: all of them",
-                         [](Options& o, double v) { o.windowSeconds = v; },
+                         "recording (memory grows with the window; assumes a constant delay); 0: all of "
+                         "them, else at least " AUDIOMEAS_MIN_WINDOW_TEXT " s",
+                         [](Options& o, double v) {
+                           // The table's limits hold one range; 0 stands apart from it.
+                           if (!windowAccepted(v))
+                             throw usageError(
+                                 fmt("%s (%s): %g s is too short to align on; "
+                                     "give 0 (no window) or at least %g s",
+                                     kWindow.key, kWindow.flag, v, kMinWindowSeconds));
+                           o.windowSeconds = v;
+                         },
                          [](const Options& o) { return o.windowSeconds; }};
 
 const OptionSpec kLibraryOutput{"library_output",
@@ -366,11 +376,12 @@ void setOption(const OptionSpec& o, const Json& value, Options& options, const s
 
 int channelFromJson(const Json& value, const std::string& where) {
   if (value.is_null()) return 0;
-  const bool whole = value.is_number_integer() ||
-                     (value.is_number_float() && value.get<double>() == std::floor(value.get<double>()));
-  if (!whole || value.get<double>() < 0.0 || value.get<double>() > double(kMaxChannel))
+  // A boolean is no number here (JSON's true is not channel 1); the range is
+  // checked on the double before the cast to int.
+  const double v = value.is_number() ? value.get<double>() : -1.0;
+  if (v != std::floor(v) || v < 0.0 || v > double(kMaxChannel))
     throw usageError(fmt("%s is %s, not a channel 1..%d", where.c_str(), value.dump().c_str(), kMaxChannel));
-  return static_cast<int>(value.get<double>());
+  return static_cast<int>(v);
 }
 
 namespace {

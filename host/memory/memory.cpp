@@ -6,7 +6,9 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 
 #include "measurements.hpp"
@@ -56,14 +58,68 @@ std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vec
   return bytes >= 1.8e19 ? SIZE_MAX : std::size_t(bytes);
 }
 
-void requireMemory(const MeasurementSpec& measurement, std::size_t estimate, const std::string& inputs) {
+namespace {
+
+// Bytes reserved by the measurements running in this process.
+std::mutex reservedLock;
+std::size_t reserved = 0;
+
+}  // namespace
+
+MemoryReservation::MemoryReservation(std::size_t bytes) : bytes_(bytes) {
+  std::lock_guard<std::mutex> lock(reservedLock);
+  reserved += bytes_;
+}
+
+MemoryReservation::~MemoryReservation() {
+  if (bytes_ == 0) return;
+  std::lock_guard<std::mutex> lock(reservedLock);
+  reserved -= bytes_;
+}
+
+MemoryReservation::MemoryReservation(MemoryReservation&& other) noexcept : bytes_(other.bytes_) {
+  other.bytes_ = 0;
+}
+
+MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexcept {
+  if (this != &other) {
+    MemoryReservation gone(std::move(*this));
+    bytes_ = other.bytes_;
+    other.bytes_ = 0;
+  }
+  return *this;
+}
+
+MemoryReservation requireMemory(const MeasurementSpec& measurement, std::size_t estimate,
+                                const std::string& inputs) {
   const std::optional<std::size_t> available = availableBytes();
-  if (!available || estimate <= *available) return;
-  throw MemoryShortfall(
-      fmt("%s needs about %s of memory for %s, more than the %s available; ", measurement.name,
-          describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(*available).c_str()) +
+  std::lock_guard<std::mutex> lock(reservedLock);
+  if (available) {
+    const std::size_t room = *available > reserved ? *available - reserved : 0;
+    if (estimate > room)
+      throw MemoryShortfall(
+          fmt("%s needs about %s of memory for %s, more than the %s available%s; ", measurement.name,
+              describeBytes(estimate).c_str(), inputs.c_str(), describeBytes(room).c_str(),
+              reserved > 0 ? " beside the measurements running" : "") +
+              measurement.memoryAdvice,
+          estimate, room);
+  }
+  // Counted under the same lock as the check (the constructor would take it).
+  reserved += estimate;
+  MemoryReservation r;
+  r.bytes_ = estimate;
+  return r;
+}
+
+MemoryShortfall allocationFailed(const MeasurementSpec& measurement, std::size_t estimate,
+                                 const std::string& inputs) {
+  const std::size_t available = availableBytes().value_or(0);
+  return MemoryShortfall(
+      fmt("%s could not allocate its memory: it needs about %s for %s, and %s is available; ",
+          measurement.name, describeBytes(estimate).c_str(), inputs.c_str(),
+          describeBytes(available).c_str()) +
           measurement.memoryAdvice,
-      estimate, *available);
+      estimate, available);
 }
 
 std::optional<std::size_t> availableBytes() {
@@ -90,6 +146,11 @@ std::optional<std::size_t> availableBytes() {
     const std::size_t room = limit.rlim_cur > mapped ? std::size_t(limit.rlim_cur - mapped) : 0;
     available = available ? std::min(*available, room) : room;
   }
+  if (const char* cap = std::getenv(kAvailableMemoryVariable); cap != nullptr && *cap != '\0') {
+    // An unreadable value lowers nothing: it is only ever a cap.
+    if (const std::optional<std::size_t> bytes = parseBytes(cap))
+      available = available ? std::min(*available, *bytes) : *bytes;
+  }
   return available;
 }
 
@@ -101,15 +162,21 @@ std::string describeBytes(std::size_t bytes) {
 }
 
 std::optional<std::size_t> parseBytes(const std::string& text) {
-  double value = 0.0;
-  int used = 0;
-  if (std::sscanf(text.c_str(), "%lf%n", &value, &used) != 1 || !std::isfinite(value) || value <= 0.0)
+  // strtod, not scanf: scanf takes "16E" whole as a number without its
+  // exponent, and the unit would be lost.
+  // Decimal only: strtod would also take hexadecimal, "inf" and "nan".
+  if (text.empty() || !(std::isdigit(static_cast<unsigned char>(text[0])) || text[0] == '.') ||
+      text.find_first_of("xX") != std::string::npos)
     return std::nullopt;
-  std::string unit = text.substr(size_t(used));
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || !std::isfinite(value) || value <= 0.0) return std::nullopt;
+  const auto used = static_cast<size_t>(end - text.c_str());
+  std::string unit = text.substr(used);
   for (char& c : unit) c = char(std::toupper(static_cast<unsigned char>(c)));
   if (unit.size() > 1 && unit.back() == 'B') unit.pop_back();
-  if (unit.size() > 1 && unit.back() == 'I') unit.pop_back();
-  static const std::string kUnits = "KMGT";
+  if (unit.size() == 2 && unit.back() == 'I') unit.pop_back();
+  static const std::string kUnits = "KMGTPE";
   double factor = 1.0;
   if (unit.size() == 1 && kUnits.find(unit[0]) != std::string::npos) {
     for (size_t i = 0; i <= kUnits.find(unit[0]); ++i) factor *= 1024.0;

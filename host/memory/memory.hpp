@@ -33,22 +33,51 @@ double synkroWorkBytes(double n);
 std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vector<long long>& lengths,
                               long long windowSamples = 0, bool inputsHeld = false);
 
-// Throws MemoryShortfall when estimate exceeds availableBytes(), with what
-// the measurement needs for inputs (e.g. "ref.wav (60.0 s), rec.wav (60.0 s)")
-// and the table's advice. Nothing when the memory available cannot be read.
-void requireMemory(const MeasurementSpec& measurement, std::size_t estimate, const std::string& inputs);
+// Memory set aside for a measurement running in this process, counted by
+// every later requireMemory until it is destroyed.
+class MemoryReservation {
+ public:
+  MemoryReservation() = default;
+  explicit MemoryReservation(std::size_t bytes);
+  ~MemoryReservation();
+  MemoryReservation(MemoryReservation&& other) noexcept;
+  MemoryReservation& operator=(MemoryReservation&& other) noexcept;
+  std::size_t bytes() const { return bytes_; }
+
+ private:
+  friend MemoryReservation requireMemory(const MeasurementSpec&, std::size_t, const std::string&);
+  std::size_t bytes_ = 0;
+};
+
+// Throws MemoryShortfall when estimate exceeds availableBytes() less what
+// the measurements running in this process have reserved, with what the
+// measurement needs for inputs (e.g. "ref.wav (60.0 s), rec.wav (60.0 s)")
+// and the table's advice; else reserves estimate, until the reservation
+// returned is destroyed. The check and the reservation are one step, so
+// that of two calls at once only those that fit together pass. When the
+// memory available cannot be read, nothing is refused.
+[[nodiscard]] MemoryReservation requireMemory(const MeasurementSpec& measurement, std::size_t estimate,
+                                              const std::string& inputs);
+
+// The MemoryShortfall for an allocation that failed during a measurement
+// estimated at estimate bytes: exit 3 with the estimate, never a report.
+MemoryShortfall allocationFailed(const MeasurementSpec& measurement, std::size_t estimate,
+                                 const std::string& inputs);
 
 // Bytes the process may still take: /proc/meminfo's MemAvailable, less when
-// an address-space limit (ulimit -v) leaves less room. nullopt when neither
-// can be read.
+// an address-space limit (ulimit -v) leaves less room, or when the
+// environment variable named kAvailableMemoryVariable gives less (a size as
+// parseBytes reads it; it can only lower the figure, for tests and for
+// sharing a machine). nullopt when none can be read.
+inline constexpr const char* kAvailableMemoryVariable = "AUDIOMEAS_AVAILABLE_MEMORY";
 std::optional<std::size_t> availableBytes();
 
 // "3.94 GiB", "512 MiB", "900 KiB".
 std::string describeBytes(std::size_t bytes);
 
 // A size as a person writes it: 4000000000, 512M, 8G, 1.5GiB, 300MB (K, M,
-// G, T are powers of 1024; a trailing B or iB is allowed). nullopt when it
-// is not one, or is zero.
+// G, T, P, E are powers of 1024; a trailing B or iB is allowed). nullopt
+// when it is not one, is zero, or does not fit in a size_t.
 std::optional<std::size_t> parseBytes(const std::string& text);
 
 }  // namespace audiomeas::host

@@ -53,18 +53,22 @@ const std::vector<double>& kernelTable() {
 double kernel(double u) {
   const std::vector<double>& t = kernelTable();
   const double a = std::fabs(u) * kPhases;
+  // Compared before the cast: u may lie anywhere (or be NaN).
+  if (!(a < double(kHalfWidth) * kPhases)) return 0.0;
   const auto j = static_cast<std::int64_t>(a);
-  if (j >= std::int64_t(kHalfWidth) * kPhases) return 0.0;
   const double f = a - double(j);
   return t[j] + f * (t[j + 1] - t[j]);
 }
 
 // x at the fractional index pos (zero outside x).
 double interpolate(std::span<const double> x, double pos) {
+  const auto n = static_cast<std::int64_t>(x.size());
+  // Farther out than the kernel reaches there is nothing to sum, and the
+  // index would not fit an integer.
+  if (!(pos > -double(kHalfWidth) && pos < double(n + kHalfWidth))) return 0.0;
   const double base = std::floor(pos);
   const double f = pos - base;
   const auto i0 = static_cast<std::int64_t>(base);
-  const auto n = static_cast<std::int64_t>(x.size());
   double sum = 0.0;
   for (std::int64_t k = std::max<std::int64_t>(-kHalfWidth + 1, -i0); k <= kHalfWidth && i0 + k < n; ++k)
     sum += x[size_t(i0 + k)] * kernel(f - double(k));
@@ -282,13 +286,14 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
   Drift d;
   const Overlap o = overlapOf(std::int64_t(reference.size()), std::int64_t(recording.size()), delay);
   const std::int64_t n = o.size();
-  const auto w = std::min<std::int64_t>(std::llround(kDriftWindowSeconds * sampleRate), n / 4);
+  // Limited in double before rounding: any rate gives a window that fits.
+  const auto w = std::llround(std::min(kDriftWindowSeconds * sampleRate, double(n / 4)));
   d.windowSamples = w;
   if (double(w) < kMinDriftWindowSeconds * sampleRate || w < 2 * kHalfWidth) {
     d.reason =
-        fmt("the overlap (%s) is too short: the drift needs two windows of at least "
+        fmt("the overlap (%lld sample%s (%.3f s)) is too short: the drift needs two windows of at least "
             "%.1f s within a quarter of it",
-            samplesAndSeconds(n, sampleRate).c_str(), kMinDriftWindowSeconds);
+            (long long)n, n == 1 ? "" : "s", double(n) / sampleRate, kMinDriftWindowSeconds);
     return d;
   }
   const std::int64_t a1 = o.first, a2 = o.last - w;
@@ -337,14 +342,18 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
 
 // ---- report entries ----
 
+// A delay that converts to a whole number of samples (finite, within
+// int64_t); any other has no match to score.
+static bool wholeFits(double delay) { return std::fabs(delay) < 0x1p62; }
+
 Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay) {
-  if (!std::isfinite(delay)) return scoreJson(MatchScore{kNaN, kNaN, 0, "no match", 0});
+  if (!wholeFits(delay)) return scoreJson(MatchScore{kNaN, kNaN, 0, "no match", 0});
   return scoreJson(matchScore(reference, recording, std::int64_t(delay)));
 }
 
 Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording, double delay,
                       double sampleRate) {
-  const bool finite = std::isfinite(delay);
+  const bool finite = wholeFits(delay);
   const auto whole = finite ? std::int64_t(delay) : 0;
   const MatchScore score =
       finite ? matchScore(reference, recording, whole) : MatchScore{kNaN, kNaN, 0, "no match", 0};

@@ -4,7 +4,9 @@
 #include <climits>
 #include <cmath>
 #include <mutex>
+#include <new>
 
+#include "align_window.hpp"
 #include "burstra.hpp"
 #include "envelo_estimation.hpp"
 #include "generate.hpp"
@@ -251,6 +253,9 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   const double window = options.windowSeconds;
   if (!(window >= 0.0) || !std::isfinite(window))
     throw InputError("window", fmt("%g s is not a length of time", window));
+  if (!windowAccepted(window))
+    throw InputError("window", fmt("%g s is too short to align on; give 0 (no window) or at least %g s",
+                                   window, kMinWindowSeconds));
   if (window > 0.0 && options.libraryOutput)
     throw InputError("window",
                      "the library's own array covers the window only; "
@@ -300,9 +305,8 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
     case R::kNone:
       break;
     case R::kNoOutput:
-      failedTest = "output";
-      reason = "the aligned array could not be allocated";
-      break;
+      // The host's memory ran short, not the signals: no verdict to give.
+      throw std::bad_alloc();
     case R::kCoarseShift:
       failedTest = "coarse_shift";
       reason = fmt("the coarse shift of %.0f samples exceeds half the reference length (%.1f)",

@@ -145,6 +145,12 @@ std::vector<double> compress(const std::vector<double>& x, double rate, const Co
   if (m.ratio < 1.0) throw usageError("the ratio must be 1 or more");
   if (m.attackSeconds < 0.0 || m.releaseSeconds < 0.0 || m.detectorSeconds <= 0.0)
     throw usageError("the attack and release times must be 0 or more, the detector's above 0");
+  // One NaN would hold the detector at NaN, and every later sample would
+  // pass ungained: refused instead, like a measurement's input.
+  for (size_t i = 0; i < x.size(); ++i)
+    if (!std::isfinite(x[i]))
+      throw usageError(fmt("signal: sample %zu is %s; the compressor needs finite samples", i,
+                           std::isnan(x[i]) ? "NaN" : "infinite"));
 
   const double fast = std::exp(-1.0 / (m.detectorSeconds * rate));
   const double attack = std::exp(-1.0 / (m.attackSeconds * rate));
@@ -154,7 +160,8 @@ std::vector<double> compress(const std::vector<double>& x, double rate, const Co
   std::vector<double> y(x.size());
   if (x.empty()) return y;
   // Starts settled on the opening level: the mean power of its first 5 ms.
-  const size_t opening = std::clamp<size_t>(size_t(rate / 200.0), 1, x.size());
+  // Limited in double before the cast: any finite rate fits.
+  const auto opening = size_t(std::clamp(std::floor(rate / 200.0), 1.0, double(x.size())));
   double power = 0.0;
   for (size_t i = 0; i < opening; ++i) power += x[i] * x[i];
   power /= double(opening);

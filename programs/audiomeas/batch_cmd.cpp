@@ -1,5 +1,6 @@
 #include "batch_cmd.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -124,19 +125,25 @@ int runBatch(const BatchOptions& o) {
     int code = kExitOk;
     Json outcome;
     const bool single = row.measurement->oneAtATime;
+    // sizeOf opens regular files only, and the row's job refuses the others.
     const std::size_t need = sizeOf(job).peakBytes;
     job.memoryAdmitted = true;  // within the budget, below
     if (need > budget) {
       code = kExitBadInput;
       outcome = {{"error", fmt("needs about %s of memory, more than the memory budget of %s; give a larger "
                                "--memory-budget or use a machine with more memory",
-                               describeBytes(need).c_str(), describeBytes(budget).c_str())}};
+                               describeBytes(need).c_str(), describeBytes(budget).c_str())},
+                 {"needed_bytes", need},
+                 {"available_bytes", budget}};
     } else {
       if (!admission.enter(need, single, stop)) return;
       try {
         Outcome out = runJob(job);
         code = out.code;
         outcome = std::move(out.json);
+      } catch (const MemoryShortfall& f) {
+        code = f.code();
+        outcome = {{"error", f.what()}, {"needed_bytes", f.needed()}, {"available_bytes", f.available()}};
       } catch (const Failure& f) {
         code = f.code();
         outcome = {{"error", f.what()}};

@@ -9,6 +9,7 @@
 #include "audio_io.hpp"
 #include "demo_signals.hpp"
 #include "measure.hpp"
+#include "overwrite.hpp"
 #include "report.hpp"
 #include "text.hpp"
 
@@ -55,7 +56,22 @@ void writeSignal(const std::filesystem::path& dir, const char* name, const std::
 
 }  // namespace
 
-int runDemo(bool json, const std::string& signalsDir) {
+// The files --write-signals writes, each named once.
+constexpr const char* kAlignReference = "align_reference.wav";
+constexpr const char* kAlignRecording = "align_recording.wav";
+constexpr const char* kAttackReleaseReference = "attack_release_reference.wav";
+constexpr const char* kAttackReleaseRecording = "attack_release_recording.wav";
+constexpr const char* kTransientPresence = "transient_presence.wav";
+constexpr const char* kTransientActivity = "transient_activity.wav";
+constexpr const char* kTransientMeasured = "transient_measured.wav";
+constexpr const char* kManifest = "manifest.csv";
+
+int runDemo(bool json, const std::string& signalsDir, bool force) {
+  if (!signalsDir.empty())
+    refuseReplacing(signalsDir,
+                    {kAlignReference, kAlignRecording, kAttackReleaseReference, kAttackReleaseRecording,
+                     kTransientPresence, kTransientActivity, kTransientMeasured, kManifest},
+                    force);
   const AlignCase al = makeAlignCase();
   const AttackReleaseCase ar = makeAttackReleaseCase();
   const TransientCase tr = makeTransientCase();
@@ -66,20 +82,20 @@ int runDemo(bool json, const std::string& signalsDir) {
     std::filesystem::create_directories(dir, ec);
     if (ec) throw Failure(kExitOutput, signalsDir + ": cannot create: " + ec.message());
     const double toUnit = 1.0 / kInt16Factor;
-    writeSignal(dir, "align_reference.wav", al.reference, 1.0);
-    writeSignal(dir, "align_recording.wav", al.recording, 1.0);
-    writeSignal(dir, "attack_release_reference.wav", ar.reference, toUnit);
-    writeSignal(dir, "attack_release_recording.wav", ar.recording, toUnit);
-    writeSignal(dir, "transient_presence.wav", tr.presence, toUnit);
-    writeSignal(dir, "transient_activity.wav", tr.activity, toUnit);
-    writeSignal(dir, "transient_measured.wav", tr.measured, toUnit);
-    std::ofstream manifest(dir / "manifest.csv");
+    writeSignal(dir, kAlignReference, al.reference, 1.0);
+    writeSignal(dir, kAlignRecording, al.recording, 1.0);
+    writeSignal(dir, kAttackReleaseReference, ar.reference, toUnit);
+    writeSignal(dir, kAttackReleaseRecording, ar.recording, toUnit);
+    writeSignal(dir, kTransientPresence, tr.presence, toUnit);
+    writeSignal(dir, kTransientActivity, tr.activity, toUnit);
+    writeSignal(dir, kTransientMeasured, tr.measured, toUnit);
+    std::ofstream manifest(dir / kManifest);
     manifest << "measurement,file1,file2,file3\n"
-                "align,align_reference.wav,align_recording.wav,\n"
-                "attack-release,attack_release_reference.wav,attack_release_recording.wav,\n"
-                "transient-snr,transient_presence.wav,transient_activity.wav,"
-                "transient_measured.wav\n";
-    if (!manifest.flush()) throw Failure(kExitOutput, (dir / "manifest.csv").string() + ": cannot write");
+             << "align," << kAlignReference << "," << kAlignRecording << ",\n"
+             << "attack-release," << kAttackReleaseReference << "," << kAttackReleaseRecording << ",\n"
+             << "transient-snr," << kTransientPresence << "," << kTransientActivity << ","
+             << kTransientMeasured << "\n";
+    if (!manifest.flush()) throw Failure(kExitOutput, (dir / kManifest).string() + ": cannot write");
   }
 
   struct {

@@ -2,12 +2,15 @@
 
 #include <sndfile.h>
 
+#include <charconv>
+#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <vector>
 
 #include "audio_io.hpp"
 #include "generate.hpp"
+#include "overwrite.hpp"
 #include "status.hpp"
 #include "text.hpp"
 
@@ -22,6 +25,23 @@ const char* kAttackReleaseHelp =
     "step at 40 s and back down at 65 s; play it through the device, record the output and "
     "measure with `audiomeas attack-release OUT RECORDING`";
 
+constexpr const char* kSeedHelp =
+    "noise seed, a whole number from 0 to 2^64 - 1; the same seed, the same samples";
+
+// The files `generate transient-snr` writes into its folder.
+constexpr const char* kPresence = "presence.wav";
+constexpr const char* kActivity = "activity.wav";
+constexpr const char* kMeasured = "measured.wav";
+
+std::uint64_t parseSeed(const std::string& text) {
+  std::uint64_t seed = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, ec] = std::from_chars(text.data(), end, seed);
+  if (text.empty() || ec != std::errc() || at != end)
+    throw usageError("--seed " + text + ": not a whole number from 0 to 18446744073709551615 (2^64 - 1)");
+  return seed;
+}
+
 }  // namespace
 
 GenerateCommand::GenerateCommand(CLI::App& app) {
@@ -29,7 +49,7 @@ GenerateCommand::GenerateCommand(CLI::App& app) {
   levelDb_ = defaults.baseLevelDb;
   stepDb_ = defaults.stepDb;
   colour_ = colourName(defaults.colour);
-  seed_ = defaults.seed;
+  seed_ = std::to_string(defaults.seed);
 
   command_ = app.add_subcommand("generate", "write a test signal to play through a device");
   command_->require_subcommand(1);
@@ -41,9 +61,7 @@ GenerateCommand::GenerateCommand(CLI::App& app) {
   attackRelease_->add_option("--colour,--color", colour_, "noise colour")
       ->check(CLI::IsMember({"white", "pink"}))
       ->capture_default_str();
-  attackRelease_->add_option("--seed", seed_, "noise seed; the same seed, the same samples")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
+  attackRelease_->add_option("--seed", seed_, kSeedHelp)->capture_default_str();
   attackRelease_->add_flag("--float", asFloat_, "32-bit float samples instead of 16-bit");
 
   transientSnr_ = command_->add_subcommand(
@@ -51,9 +69,8 @@ GenerateCommand::GenerateCommand(CLI::App& app) {
       "write presence.wav, activity.wav and measured.wav into OUTDIR: a worked example for "
       "transient-snr (a 1.5 s burst of speech-like noise over a noise floor)");
   transientSnr_->add_option("OUTDIR", output_, "folder for the three files (made if missing)")->required();
-  transientSnr_->add_option("--seed", seed_, "noise seed")
-      ->check(CLI::NonNegativeNumber)
-      ->capture_default_str();
+  transientSnr_->add_option("--seed", seed_, kSeedHelp)->capture_default_str();
+  transientSnr_->add_flag(kForceFlag, force_, kForceHelp);
 }
 
 int GenerateCommand::run() const {
@@ -62,7 +79,7 @@ int GenerateCommand::run() const {
     o.baseLevelDb = levelDb_;
     o.stepDb = stepDb_;
     o.colour = *parseColour(colour_);
-    o.seed = seed_;
+    o.seed = parseSeed(seed_);
     const std::vector<double> x = attackReleaseStimulus(o);
     const int subtype = asFloat_ ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
     writeAudio(output_, x, kStimulusRate, outputFormat(output_, SF_FORMAT_WAV | subtype));
@@ -74,21 +91,22 @@ int GenerateCommand::run() const {
         double(kStepDownSample) / kStimulusRate, describeStimulus(o, x)["peak_dbfs"].get<double>());
     return kExitOk;
   }
-  const TransientExample e = transientSnrExample(seed_);
   const std::filesystem::path dir(output_);
+  refuseReplacing(dir, {kPresence, kActivity, kMeasured}, force_);
+  const TransientExample e = transientSnrExample(parseSeed(seed_));
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) throw Failure(kExitOutput, output_ + ": cannot create: " + ec.message());
   const int format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-  writeAudio((dir / "presence.wav").string(), e.presence, kStimulusRate, format);
-  writeAudio((dir / "activity.wav").string(), e.activity, kStimulusRate, format);
-  writeAudio((dir / "measured.wav").string(), e.measured, kStimulusRate, format);
+  writeAudio((dir / kPresence).string(), e.presence, kStimulusRate, format);
+  writeAudio((dir / kActivity).string(), e.activity, kStimulusRate, format);
+  writeAudio((dir / kMeasured).string(), e.measured, kStimulusRate, format);
   std::cout << fmt(
-      "%s: presence.wav (a pilot at %.0f dBFS throughout), activity.wav (a marker "
-      "at %.0f dBFS from %.0f ms before the burst to its end), measured.wav (a "
+      "%s: %s (a pilot at %.0f dBFS throughout), %s (a marker "
+      "at %.0f dBFS from %.0f ms before the burst to its end), %s (a "
       "burst at %.0f dBFS from %.1f s to %.1f s over a %.0f dBFS floor)\n",
-      output_.c_str(), e.pilotDb, e.markerDb, e.markerLeadSeconds * 1000.0, e.burstDb, e.burstStartSeconds,
-      e.burstEndSeconds, e.floorDb);
+      output_.c_str(), kPresence, e.pilotDb, kActivity, e.markerDb, e.markerLeadSeconds * 1000.0, kMeasured,
+      e.burstDb, e.burstStartSeconds, e.burstEndSeconds, e.floorDb);
   return kExitOk;
 }
 

@@ -3,7 +3,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <cstdint>
 #include <string>
 
 namespace audiomeas::cli {
@@ -23,8 +22,10 @@ class GenerateCommand {
   std::string output_;
   double levelDb_ = 0.0, stepDb_ = 0.0;
   std::string colour_;
-  std::uint64_t seed_ = 0;
+  // As typed: CLI11 would clamp a seed past 2^64 - 1 without a word.
+  std::string seed_;
   bool asFloat_ = false;
+  bool force_ = false;
 };
 
 }  // namespace audiomeas::cli

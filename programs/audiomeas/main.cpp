@@ -22,6 +22,7 @@
 #include "measure.hpp"
 #include "measurements.hpp"
 #include "memory.hpp"
+#include "overwrite.hpp"
 #include "text.hpp"
 
 namespace {
@@ -268,13 +269,14 @@ int run(int argc, char** argv) {
   for (size_t k = 0; k < measurements().size(); ++k)
     addMeasureCommand(app, measurements()[k], measureCommands[k]);
 
-  bool demoJson = false;
+  bool demoJson = false, demoForce = false;
   std::string signalsDir;
   auto* demoCmd =
       app.add_subcommand("demo", "run the three measurements on built-in signals beside their known truth");
   demoCmd->add_flag("--json", demoJson, "print one JSON object on standard output");
   demoCmd->add_option("--write-signals", signalsDir,
                       "save the signals in DIR as 16-bit WAV files, with a batch manifest");
+  demoCmd->add_flag(kForceFlag, demoForce, kForceHelp);
 
   BatchOptions batch;
   batch.workers = int(std::max(1u, std::thread::hardware_concurrency()));
@@ -313,10 +315,16 @@ int run(int argc, char** argv) {
 
   for (const MeasureCommand& c : measureCommands)
     if (*c.command) return measure(c);
-  if (generate.chosen()) return generate.run();
+  if (generate.chosen()) {
+    // It reports what it wrote: unreported, the run failed.
+    if (stdoutWasClosed) throw stdoutFailure();
+    const int code = generate.run();
+    requireStdoutWritten();
+    return code;
+  }
   if (*demoCmd) {
     if (stdoutWasClosed) throw stdoutFailure();
-    const int code = runDemo(demoJson, signalsDir);
+    const int code = runDemo(demoJson, signalsDir, demoForce);
     requireStdoutWritten();
     return code;
   }

@@ -33,15 +33,28 @@ from . import _host, _report
 _PYTHON_DEFAULTS = {"details": True}
 
 
+# numpy's kinds of samples taken: real floating, signed and unsigned
+# integer, boolean. Text, dates and objects would convert to float64 and
+# give numbers that were never samples.
+SAMPLE_KINDS = "fiub"
+
+
 def as_signal(x, name: str) -> np.ndarray:
     """x as a contiguous 1-D float64 array; the same object when it is one."""
-    if isinstance(x, np.ndarray) and np.iscomplexobj(x):
-        raise TypeError(f"{name} must hold real samples, not complex ones")
+    if isinstance(x, np.ma.MaskedArray):
+        raise TypeError(f"{name} is a masked array, whose mask a measurement would ignore: "
+                        f"give the samples to measure (e.g. {name}.compressed() or {name}.filled(...))")
     try:
         # asarray, not ascontiguousarray, which would turn a scalar into 1-D.
-        a = np.asarray(x, dtype=np.float64, order="C")
+        given = np.asarray(x)
     except (TypeError, ValueError) as exc:
         raise TypeError(f"{name} must be a 1-D array of real numbers ({exc})") from exc
+    if given.dtype.kind == "c":
+        raise TypeError(f"{name} must hold real samples, not complex ones")
+    if given.dtype.kind not in SAMPLE_KINDS:
+        raise TypeError(f"{name} must be a 1-D array of real numbers (floating, integer or "
+                        f"boolean), not of {given.dtype}")
+    a = np.asarray(given, dtype=np.float64, order="C")
     if a.ndim != 1:
         raise ValueError(f"{name} must be one-dimensional, got shape {a.shape}")
     return a

@@ -19,6 +19,8 @@ SCALES = tuple(FACTORS)
 # Without a measurement or a scale: the 16-bit scale, as load has always
 # read (two of the three measurements take it).
 DEFAULT_SCALE = "int16"
+# Bytes read at a time, whatever the number of channels.
+BLOCK_BYTES = 1 << 22
 
 
 class Audio(NamedTuple):
@@ -50,6 +52,28 @@ def _scale(measurement: str | None, scale: str | None) -> str:
     if chosen not in FACTORS:
         raise ValueError(f"scale must be one of {SCALES}, got {chosen!r}")
     return chosen
+
+
+def _read_channel(f, index: int) -> np.ndarray:
+    """One channel of an open soundfile.SoundFile as float64, read in blocks
+    until libsndfile says the end, as the audiomeas tool reads. A stream (a
+    FLAC without its length, say) declares 2^63 - 1 frames: soundfile's own
+    read would allocate them at once, and its seek after each read fails
+    there; libsndfile's read through soundfile's binding does neither."""
+    from soundfile import _ffi, _snd
+
+    frames = max(1, BLOCK_BYTES // (8 * f.channels))
+    blocks = []
+    while True:
+        block = np.empty((frames, f.channels))
+        n = _snd.sf_readf_double(f._file, _ffi.cast("double *", block.ctypes.data), frames)
+        if n <= 0:
+            break
+        blocks.append(block[:n, index].copy())
+    error = _snd.sf_error(f._file)
+    if error:
+        raise RuntimeError(f"{f.name}: {_ffi.string(_snd.sf_error_number(error)).decode('utf-8', 'replace')}")
+    return np.concatenate(blocks) if blocks else np.zeros(0)
 
 
 def load(path, measurement: str | None = None, *, scale: str | None = None,
@@ -88,8 +112,7 @@ def load(path, measurement: str | None = None, *, scale: str | None = None,
             raise ValueError(f"{path} has {channels} channels; choose one with channel= (from 1)")
         elif not 1 <= channel <= channels:
             raise ValueError(f"channel {channel} does not exist; {path} has {channels} (from 1)")
-        data = f.read(dtype="float64", always_2d=True)
-    samples = np.ascontiguousarray(data[:, channel - 1])
+        samples = _read_channel(f, channel - 1)
     # Integer files are read divided by 2^(bits-1); the tool multiplies by
     # the same factor, so the two agree to the bit.
     samples *= FACTORS[chosen]

@@ -76,12 +76,20 @@ class GenerateFiles(unittest.TestCase):
     def test_seed_decides_the_samples(self):
         with open(self.default, "rb") as f:
             default = f.read()
-        for seed, same in (("1", True), ("2", False)):
+        for seed, same in (("1", True), ("2", False), (str(2 ** 64 - 1), False)):
             with self.subTest(seed=seed):
                 out = path("seed.wav")
                 self.assertEqual(run("generate", "attack-release", out, "--seed", seed).returncode, OK)
                 with open(out, "rb") as f:
                     self.assertEqual(f.read() == default, same)
+        # Out of 0 .. 2^64 - 1, or not a whole number: refused, nothing written
+        # (a seed past 2^64 - 1 was clamped to it).
+        for seed in (str(2 ** 64), "1e3", "-1", "0x10", ""):
+            with self.subTest(seed=seed):
+                out = path("refused.wav")
+                r = run("generate", "attack-release", out, "--seed", seed)
+                self.assertEqual(r.returncode, USAGE, r.stderr)
+                self.assertFalse(os.path.exists(out))
 
     def test_same_samples_as_the_python_package(self):
         # The file's 16-bit values are the package's samples times 32768,
@@ -188,6 +196,7 @@ class TransientExample(unittest.TestCase):
         # A -20 dBFS burst over a -45 dBFS floor: the burst's level, and the
         # floor 25 dB under it.
         out = path("transient")
+        shutil.rmtree(out, ignore_errors=True)  # an earlier run's files are not replaced
         self.assertEqual(run("generate", "transient-snr", out).returncode, OK)
         files = [os.path.join(out, f) for f in ("presence.wav", "activity.wav", "measured.wav")]
         r = run("transient-snr", *files, "--json")

@@ -81,6 +81,31 @@ def checksums(directory):
     return sums
 
 
+def write_silent_flac(path, frames, rate=48000):
+    """A FLAC of digital silence through the system's libsndfile (ctypes):
+    its header truthfully declares frames, its size is a few kilobytes."""
+    import ctypes
+    import ctypes.util
+    sf = ctypes.CDLL(ctypes.util.find_library("sndfile") or "libsndfile.so.1")
+
+    class Info(ctypes.Structure):
+        _fields_ = [("frames", ctypes.c_int64), ("samplerate", ctypes.c_int), ("channels", ctypes.c_int),
+                    ("format", ctypes.c_int), ("sections", ctypes.c_int), ("seekable", ctypes.c_int)]
+
+    info = Info(0, rate, 1, 0x170000 | 0x0002, 0, 0)  # FLAC, 16-bit
+    sf.sf_open.restype = ctypes.c_void_p
+    handle = sf.sf_open(os.fsencode(path), 0x20, ctypes.byref(info))  # SFM_WRITE
+    assert handle, "libsndfile cannot write FLAC"
+    block = (ctypes.c_short * 65536)()
+    sf.sf_writef_short.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int64]
+    left = frames
+    while left > 0:
+        n = min(left, 65536)
+        assert sf.sf_writef_short(ctypes.c_void_p(handle), block, n) == n
+        left -= n
+    sf.sf_close(ctypes.c_void_p(handle))
+
+
 class Hostile(unittest.TestCase):
     @classmethod
     def path(cls, name):
@@ -268,6 +293,55 @@ class Hostile(unittest.TestCase):
                             stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1))
         self.assertEqual(rc.returncode, OUTPUT, rc.stderr)
 
+    def test_out_of_range_values_and_existing_outputs(self):
+        p = self.path
+        demo_dir = os.path.join(self.work, "signals")
+        example_dir = os.path.join(self.work, "example")
+        manifest = os.path.join(self.work, "window.csv")
+        for d in (demo_dir, example_dir):
+            os.makedirs(d)
+        # An earlier run's files: each must stay as it was, and none be added.
+        with open(os.path.join(demo_dir, "manifest.csv"), "w") as fh:
+            fh.write("measurement,file1,file2\n")
+        with open(os.path.join(example_dir, "presence.wav"), "wb") as fh:
+            fh.write(b"mine")
+        with open(manifest, "w") as fh:
+            fh.write("measurement,file1,file2,window_s\nalign,%s,%s,1e-9\n" % (p("ref.wav"), p("rec.wav")))
+        too_big = str(2 ** 64)
+        cases = [
+            # A window too short to align on: 0 (none) or at least 1 s.
+            (["align", p("ref.wav"), p("rec.wav"), "--window", "1e-6"], USAGE, "1e-06 s", "at least 1 s"),
+            (["batch", manifest], USAGE, "window_s", "at least 1 s"),
+            # A seed at or past 2^64 was clamped to 2^64 - 1.
+            (["generate", "attack-release", os.path.join(self.work, "s.wav"), "--seed", too_big], USAGE,
+             "--seed " + too_big),
+            (["generate", "transient-snr", os.path.join(self.work, "t"), "--seed", too_big], USAGE,
+             "--seed " + too_big),
+            # Existing files are not replaced without --force.
+            (["demo", "--write-signals", demo_dir], USAGE, "manifest.csv: exists", "--force"),
+            (["generate", "transient-snr", example_dir], USAGE, "presence.wav: exists", "--force"),
+        ]
+        before = {d: checksums(d) for d in (demo_dir, example_dir)}
+        for args, code, *fragments in cases:
+            with self.subTest(args=args):
+                self.expect(run(*args), code, *fragments)
+                self.assertEqual({d: checksums(d) for d in before}, before)
+        for name in ("s.wav", "t"):
+            self.assertFalse(os.path.exists(os.path.join(self.work, name)), name)
+        # With --force they are replaced.
+        self.expect(run("generate", "transient-snr", example_dir, "--force"), OK)
+        self.assertEqual(sorted(checksums(example_dir)), ["activity.wav", "measured.wav", "presence.wav"])
+        self.assertNotEqual(checksums(example_dir)["presence.wav"], before[example_dir]["presence.wav"])
+        # generate reports what it wrote: with standard output closed or full, exit 4.
+        out = os.path.join(self.work, "closed")
+        rc = subprocess.run([TOOL, "generate", "transient-snr", out], stdout=subprocess.DEVNULL,
+                            stderr=subprocess.PIPE, preexec_fn=lambda: os.close(1))
+        self.assertEqual(rc.returncode, OUTPUT, rc.stderr)
+        self.assertFalse(os.path.exists(out), "written with nothing to report it")
+        with open("/dev/full", "wb") as full:
+            self.expect(run("generate", "transient-snr", os.path.join(self.work, "full"), stdout=full),
+                        OUTPUT, "standard output")
+
     def test_memory_of_many_channels_and_streamed_headers(self):
         # 7: the read buffer is sized in bytes, not frames times channels.
         rc, out, err, peak = run("transient-snr", self.path("ch1024.wav"),
@@ -284,6 +358,108 @@ class Hostile(unittest.TestCase):
         self.assertEqual(json.loads(out)["fine_lag_samples"], 0)
         if CHECK_MEMORY:
             self.assertLess(peak, 96 * MiB)
+
+    def test_memory_of_compressed_and_piped_inputs(self):
+        # 600 s of silence as FLAC: a few KB whose header declares 28.8 M
+        # samples. The estimate counts the decoded samples, not the bytes.
+        flac = os.path.join(self.work, "silence600.flac")
+        write_silent_flac(flac, 600 * 48000)
+        self.assertLess(os.path.getsize(flac), 256 * 1024)
+        small = dict(os.environ, AUDIOMEAS_AVAILABLE_MEMORY="100M")
+        manifest = os.path.join(self.work, "flac.csv")
+        with open(manifest, "w") as fh:
+            fh.write("align,silence600.flac,silence600.flac\n")
+        fifo = os.path.join(self.work, "nobody-writes")
+        os.mkfifo(fifo)
+        fifo_manifest = os.path.join(self.work, "fifo.csv")
+        with open(fifo_manifest, "w") as fh:
+            fh.write("align,%s,%s\nalign,%s,%s\n" % (self.path("ref.wav"), fifo, self.path("ref.wav"),
+                                                     self.path("rec.wav")))
+        with open(self.path("rec.wav"), "rb") as fh:
+            rec = fh.read()
+        # (name, arguments, environment, standard input, exit code, in stderr
+        #  or the first results row, peak resident bytes at most)
+        cases = [
+            ("flac refused at the CLI", ["align", flac, flac], small, None, BAD_INPUT,
+             "600.0 s", 64 * MiB),
+            ("flac refused in a batch", ["batch", manifest, "--memory-budget", "100M"], None, None,
+             BAD_INPUT, "memory budget", 64 * MiB),
+            ("a pipe as standard input", ["align", self.path("ref.wav"), "-", "--json"], None, rec, OK,
+             "", 96 * MiB),
+            ("a pipe as /dev/stdin", ["align", self.path("ref.wav"), "/dev/stdin", "--json"], None, rec,
+             OK, "", 96 * MiB),
+            ("standard input twice", ["align", "-", "-"], None, rec, USAGE, "only one", None),
+            ("a FIFO in a batch row", ["batch", fifo_manifest], None, None, BAD_INPUT,
+             "not a regular file", None),
+            ("a budget in exbibytes", ["batch", manifest, "--memory-budget", "16E"], None, None, USAGE,
+             "--memory-budget", None),
+            ("a budget of an unknown unit", ["batch", manifest, "--memory-budget", "12Q"], None, None,
+             USAGE, "--memory-budget", None),
+        ]
+        outs = {}
+        for name, args, env, stdin, code, fragment, peak_at_most in cases:
+            with self.subTest(name):
+                p = subprocess.Popen([TOOL, *args], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=env)
+                out, err = p.communicate(stdin, timeout=120)
+                self.assertEqual(p.returncode, code, err)
+                lines = outs[name] = out.splitlines()
+                where = err.decode("utf-8", "replace")
+                if args[0] == "batch" and len(lines) > 1:
+                    where += json.loads(lines[1]).get("error", "")
+                self.assertIn(fragment, where)
+                if code == OK:
+                    self.assertEqual(json.loads(out)["fine_lag_samples"], 37)
+                if peak_at_most and CHECK_MEMORY and stdin is None:
+                    rc, _, _, peak = run(*args, env=env)
+                    self.assertEqual(rc, code)
+                    self.assertLess(peak, peak_at_most)
+        # The FIFO row failed alone: the next row was measured.
+        self.assertEqual(json.loads(outs["a FIFO in a batch row"][2])["status"], "ok")
+
+    def test_allocation_failure_is_never_a_verdict(self):
+        if not CHECK_MEMORY:
+            self.skipTest("the sanitizers' shadow memory needs no address-space limit")
+        # Address-space limits from below the program's need to above it: align
+        # on 20 s refuses or fails for memory (exit 3, the estimate said) or
+        # measures; never a flagged report about memory.
+        a = noise(20 * 48000, 5)
+        write_wav(os.path.join(self.work, "a.wav"), a)
+        write_wav(os.path.join(self.work, "b.wav"), late(a, 100))
+        import resource
+
+        seen = set()
+        for limit_mib in range(96, 320, 16):
+            def limit(limit_mib=limit_mib):
+                resource.setrlimit(resource.RLIMIT_AS, (limit_mib * MiB,) * 2)
+
+            with self.subTest(limit_mib=limit_mib):
+                rc, out, err, _ = run("align", os.path.join(self.work, "a.wav"),
+                                      os.path.join(self.work, "b.wav"), "--json", preexec_fn=limit)
+                if rc == 127:
+                    continue  # the loader itself found no room
+                self.assertIn(rc, (OK, BAD_INPUT), err)
+                seen.add(rc)
+                if rc == BAD_INPUT:
+                    self.assertIn(b"needs about", err)
+                else:
+                    self.assertEqual(json.loads(out)["fine_lag_samples"], 100)
+        self.assertEqual(seen, {OK, BAD_INPUT}, "the limits do not span the refusal")
+
+    def test_a_killed_write_leaves_no_temporary_for_good(self):
+        out = os.path.join(self.work, "out.wav")
+        shutil.copy(self.path("rec.wav"), out)
+        stale = os.path.join(self.work, ".out.wav.k1ll9d")
+        with open(stale, "wb") as fh:
+            fh.write(b"half a file")
+        other = os.path.join(self.work, ".other.wav.k1ll9d")  # another output's: kept
+        shutil.copy(stale, other)
+        rc, _, err, _ = run("align", self.path("ref.wav"), self.path("rec.wav"), "-o", out)
+        self.assertEqual(rc, OK, err)
+        self.assertIn(b"removed", err)
+        self.assertFalse(os.path.exists(stale))
+        self.assertTrue(os.path.exists(other))
+        self.assertEqual(sorted(os.listdir(self.work)), [".other.wav.k1ll9d", "out.wav"])
 
     def test_batch_memory_is_admitted_not_multiplied(self):
         if not CHECK_MEMORY:

@@ -15,6 +15,7 @@ import numpy as np
 import pytest
 
 import audiomeas
+import audiomeas.generate
 from audiomeas import _host, _measure
 
 OK = np.ones(480)
@@ -75,6 +76,21 @@ CASES = [
      ["sample_rate", "48000"]),
     (HOST, lambda: audiomeas.attack_release(with_value(REF, 5_000_000, math.nan), REC), ValueError,
      ["reference", "sample 5000000 ", "NaN"]),
+    # Arrays that convert to float64 but hold no samples: text, dates, objects;
+    # a masked array's mask would be dropped without a word.
+    (PY, lambda: audiomeas.align(np.array(["1.0", "2.0"]), OK, 48000), TypeError, ["reference", "<U3"]),
+    (PY, lambda: audiomeas.align(OK, np.arange(480).astype("datetime64[s]"), 48000), TypeError,
+     ["recording", "datetime64"]),
+    (PY, lambda: snr(measured=np.ma.masked_less(OK, 2.0)), TypeError, ["measured", "masked"]),
+    # A window too short to align on: 0 (none) or at least 1 s, whatever the rate.
+    (HOST, lambda: audiomeas.align(OK, OK, 48000, window_s=1e-9), ValueError,
+     ["window_s", "1e-09 s", "at least 1 s"]),
+    (HOST, lambda: audiomeas.align(OK, OK, 1e300), ValueError, ["sample_rate", "above"]),
+    (HOST, lambda: audiomeas.attack_release(REF, REC, pad_samples=2 ** 70), ValueError, ["pad_samples"]),
+    # One NaN held the compressor's detector and passed the rest through ungained.
+    (HOST, lambda: audiomeas.generate.reference_compressor(
+        with_value(OK, 5, math.nan), 48000, threshold_db=-20, ratio=4, attack_s=0.5, release_s=2),
+     ValueError, ["signal", "sample 5 ", "NaN"]),
 ]
 
 
@@ -105,3 +121,37 @@ def test_shortest_accepted_inputs_reach_the_library():
     assert audiomeas.transient_snr([1.0], [1.0], [1.0], 200.0).warning is True
     r = audiomeas.align([2.0], [3.0], 1.0)
     assert (r.aligned.tolist(), r.total_delay_samples, r.fine_lag_samples) == ([3.0], 0, 0)
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.int16, np.uint8, bool])
+def test_real_and_integer_arrays_are_samples(dtype):
+    x = np.array([0, 1, 1, 0, 1], dtype=dtype)
+    a = _measure.as_signal(x, "x")
+    assert a.dtype == np.float64 and a.tolist() == x.astype(np.float64).tolist()
+
+
+def test_a_window_of_one_second_is_taken():
+    x = np.sin(np.arange(96_000) * 0.01) * np.linspace(0, 1, 96_000)
+    r = audiomeas.align(x, x, 48000, window_s=1.0)
+    assert r.window_samples == 48_000 and r.total_delay_samples == 0
+
+
+def test_a_flac_without_its_length_loads_whole(tmp_path):
+    soundfile = pytest.importorskip("soundfile")
+    from audiomeas import io
+
+    x = (np.arange(300_000) % 2000 - 1000).astype(np.int16)
+    path = tmp_path / "stream.flac"
+    soundfile.write(path, x, 48000, subtype="PCM_16")
+    data = bytearray(path.read_bytes())
+    # STREAMINFO after "fLaC" and its 4-byte header: the 36-bit total sample
+    # count ends 8 bytes in at offset 18; 0 stands for "not known", as a
+    # stream written on the fly has it. The MD5 after it is zeroed alike.
+    assert data[:4] == b"fLaC" and data[4] & 0x7F == 0
+    data[21] &= 0xF0
+    data[22:26] = bytes(4)
+    data[26:42] = bytes(16)
+    path.write_bytes(bytes(data))
+    loaded = io.load(path, scale="int16")
+    assert loaded.sample_rate == 48000
+    np.testing.assert_array_equal(loaded.samples, x.astype(np.float64))

@@ -93,3 +93,65 @@ def test_a_measurement_that_would_not_fit_is_refused_first(tmp_path):
                          text=True, timeout=300, env=env)
     assert out.returncode == 0, out.stderr
     assert out.stdout.split("\n")[:3] == ["align refused True", "transient ran", "file 3 True"]
+
+
+# Two threads whose measurements each fit in the memory available, but not
+# both at once: the check reserves what the first needs until it ends, so
+# the second is refused (MemoryError) rather than both running. A measurement
+# that could not have its memory is never a report. The cap is
+# AUDIOMEAS_AVAILABLE_MEMORY, which only lowers what the host counts.
+TWO_THREADS = """
+import os, sys, threading
+import numpy as np
+import audiomeas
+from audiomeas import _host
+
+rng = np.random.default_rng(3)
+ref = rng.standard_normal(48000 * 30)
+rec = np.concatenate([np.zeros(123), ref[:-123]])
+os.environ["AUDIOMEAS_AVAILABLE_MEMORY"] = "1"
+code, report, _ = _host.measure("align", [ref, rec], 48000.0, {})
+need = report["needed_bytes"]
+os.environ["AUDIOMEAS_AVAILABLE_MEMORY"] = str(int(1.5 * need))
+start = threading.Barrier(2)
+outcomes = []
+
+def one():
+    start.wait()
+    try:
+        r = audiomeas.align(ref, rec, 48000.0)
+        outcomes.append(("report", (r.total_delay_samples, r.alignment_failed)))
+    except MemoryError as e:
+        outcomes.append(("refused", "needs about" in str(e)))
+
+threads = [threading.Thread(target=one) for _ in range(2)]
+for t in threads: t.start()
+for t in threads: t.join()
+print(sorted(outcomes))
+"""
+
+
+def test_concurrent_measurements_reserve_their_memory(tmp_path):
+    import subprocess
+    import sys
+
+    from conftest import CHECKOUT
+
+    env = dict(os.environ, PYTHONPATH=str(CHECKOUT / "python"))
+    out = subprocess.run([sys.executable, "-c", TWO_THREADS], capture_output=True, text=True,
+                         timeout=300, env=env)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.split("\n")[0] == "[('refused', True), ('report', (123.0, False))]"
+
+
+@pytest.mark.parametrize("cap, refused", [("1", True), ("1K", True), ("1E", False), ("16E", False),
+                                          ("12Q", False), ("", False)])
+def test_the_available_memory_cap_only_lowers(signals, monkeypatch, cap, refused):
+    # 16E overflows and 12Q is no size: both are ignored, never taken as bytes.
+    ref, rec = signals
+    monkeypatch.setenv("AUDIOMEAS_AVAILABLE_MEMORY", cap)
+    if refused:
+        with pytest.raises(MemoryError):
+            audiomeas.align(ref, rec, 48000.0)
+    else:
+        assert audiomeas.align(ref, rec, 48000.0).fine_lag_samples == 17

@@ -95,3 +95,26 @@ TEST(BatchLine, StatusFollowsTheCode) {
 }
 
 }  // namespace
+
+TEST(BatchLine, AMemoryRefusalIsRetriedOnResume) {
+  const std::string path = manifestFile("align,a.wav,b.wav\n");
+  const Manifest m = readManifest(path);
+  std::remove(path.c_str());
+  const Json refused =
+      resultLine(m.rows[0], kExitBadInput, Json{{"error", "needs about"}, {"needed_bytes", 9}});
+  const Json missing = resultLine(m.rows[0], kExitBadInput, Json{{"error", "a.wav: no such file"}});
+  EXPECT_EQ(refused["retry"], true);
+  EXPECT_FALSE(missing.contains("retry"));  // the same file is missing again
+
+  // Resumed, the refused row is measured again; the missing one is done.
+  BatchSettings settings;
+  settings.manifest = path;
+  settings.output = path + ".jsonl";
+  settings.resume = true;
+  for (const Json& line : {refused, missing}) {
+    std::ofstream(settings.output) << asWritten(resultsHeader(settings)) << "\n" << asWritten(line) << "\n";
+    const ResultsFile results(settings, m);
+    EXPECT_EQ(results.todo().size(), line.contains("retry") ? 1u : 0u);
+  }
+  std::remove(settings.output.c_str());
+}
