@@ -137,14 +137,14 @@ bool isFileColumn(const std::string& name) {
   if (name.size() > 4 && name.compare(0, 4, "file") == 0 &&
       std::all_of(name.begin() + 4, name.end(), [](unsigned char c) { return std::isdigit(c); }))
     return true;
-  for (const MeasurementSpec& m : measurements())
-    for (const ArgumentSpec& a : m.arguments)
+  for (const MeasurementEntry& m : measurements())
+    for (const ArgumentEntry& a : m.arguments)
       if (name == a.name) return true;
   return false;
 }
 
 // An option's value as a manifest cell writes it.
-double cellValue(const OptionSpec& o, const std::string& cell, const std::string& where) {
+double cellValue(const OptionEntry& o, const std::string& cell, const std::string& where) {
   if (o.type == OptionType::kFlag) {
     const std::string v = lower(cell);
     if (v == "true" || v == "yes" || v == "1") return 1.0;
@@ -200,7 +200,7 @@ Manifest readManifest(const std::string& path) {
   const std::vector<CsvRecord> records = parseCsv(text, path);
 
   // Option columns, by position, as the header names them.
-  std::vector<const OptionSpec*> columns;
+  std::vector<const OptionEntry*> columns;
   size_t fileColumns = SIZE_MAX;
   for (size_t i = 0; i < records.size(); ++i) {
     const CsvRecord& r = records[i];
@@ -223,7 +223,7 @@ Manifest readManifest(const std::string& path) {
       }
       continue;
     }
-    const MeasurementSpec* m = findMeasurement(name);
+    const MeasurementEntry* m = findMeasurement(name);
     if (m == nullptr)
       throw usageError(fmt("%s:%d: unknown measurement '%s' (%s)", path.c_str(), r.line, r.fields[0].c_str(),
                            measurementNames().c_str()));
@@ -240,7 +240,7 @@ Manifest readManifest(const std::string& path) {
     ManifestRow row{int(manifest.rows.size()) + 1, r.line, m, files};
     for (size_t k = lastFile; k < r.fields.size(); ++k) {
       if (r.fields[k].empty()) continue;
-      const OptionSpec* o = k < columns.size() ? columns[k] : nullptr;
+      const OptionEntry* o = k < columns.size() ? columns[k] : nullptr;
       if (o == nullptr)
         throw usageError(
             fmt("%s:%d: field %zu has no option column in the header", path.c_str(), r.line, k + 1));
@@ -273,7 +273,7 @@ BatchSettings batchSettingsFromJson(const Json& request) {
       s.channel = channelFromJson(value, "--channel");
     } else if (key == "options" && value.is_object()) {
       for (const auto& [optionKey, v] : value.items()) {
-        const OptionSpec* o = findOption(optionKey);
+        const OptionEntry* o = findOption(optionKey);
         if (o == nullptr) throw usageError("bad batch request: unknown option \"" + optionKey + "\"");
         setOption(*o, v, s.options, o->flag);
       }
@@ -295,14 +295,14 @@ Job rowJob(const BatchSettings& settings, const ManifestRow& row) {
   const std::filesystem::path base = std::filesystem::path(settings.manifest).parent_path();
   for (const std::string& f : row.files) job.files.push_back(resolve(f, base));
   for (const auto& [key, value] : row.options.items()) {
-    const OptionSpec* o = findOption(key);
+    const OptionEntry* o = findOption(key);
     o->set(job.options, value.is_boolean() ? double(value.get<bool>()) : value.get<double>());
   }
   return job;
 }
 
 Json jobJson(const Job& job) {
-  const MeasurementSpec& m = measurementNamed(job.measurement);
+  const MeasurementEntry& m = measurementNamed(job.measurement);
   Json files = Json::array();
   for (const std::string& f : job.files) {
     if (validUtf8(f)) {

@@ -22,7 +22,7 @@ inline constexpr std::size_t kMaxManifestBytes = std::size_t(64) << 20;
 struct ManifestRow {
   int row = 0;   // 1-based among the data rows
   int line = 0;  // line of the manifest it starts on
-  const MeasurementSpec* measurement = nullptr;
+  const MeasurementEntry* measurement = nullptr;
   std::vector<std::string> files;
   Json options = Json::object();  // key -> value, only those the row sets
 };

@@ -100,7 +100,7 @@ AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const dou
   return run([&](audiomeas_result& r) {
     if (measurement == nullptr) throw usageError("no measurement named");
     capi::requireRateFits(sample_rate);
-    const MeasurementSpec& m = measurementNamed(measurement);
+    const MeasurementEntry& m = measurementNamed(measurement);
     if (count < 0 || size_t(count) != m.arguments.size())
       throw usageError(fmt("%s takes %zu signals, %d given", m.name, m.arguments.size(), count));
     if (count > 0 && (signals == nullptr || lengths == nullptr)) throw usageError("no signals to read");
@@ -129,9 +129,9 @@ AM_EXPORT audiomeas_result* audiomeas_measure_files(const char* job) {
 AM_EXPORT const char* audiomeas_measurements(void) {
   static const std::string text = [] {
     Json j = Json::object();
-    for (const MeasurementSpec& m : measurements()) {
+    for (const MeasurementEntry& m : measurements()) {
       j[m.name] = Json::array();
-      for (const ArgumentSpec& a : m.arguments) j[m.name].push_back(a.name);
+      for (const ArgumentEntry& a : m.arguments) j[m.name].push_back(a.name);
     }
     return j.dump();
   }();

@@ -24,7 +24,7 @@ void requireSameRate(const Signal& first, const Signal& other) {
 // A check of the host layer names an argument; the user knows the file.
 // The sample rate is the first file's; anything else it names is an
 // option, the command line's (or the manifest's) fault.
-Failure inFile(const InputError& e, const MeasurementSpec& m, const std::vector<Signal>& signals,
+Failure inFile(const InputError& e, const MeasurementEntry& m, const std::vector<Signal>& signals,
                int channel) {
   size_t i = m.arguments.size();
   for (size_t k = 0; k < m.arguments.size(); ++k)
@@ -69,7 +69,7 @@ Job jobFromJson(const Json& j) {
   Job job;
   const auto name = j.find("measurement");
   if (name == j.end() || !name->is_string()) throw usageError("bad job: no \"measurement\" string");
-  const MeasurementSpec& m = measurementNamed(name->get<std::string>());
+  const MeasurementEntry& m = measurementNamed(name->get<std::string>());
   job.measurement = m.name;
   for (const auto& [key, value] : j.items()) {
     if (key == "measurement") continue;
@@ -80,7 +80,7 @@ Job jobFromJson(const Json& j) {
       job.regularFilesOnly = value.get<bool>();
     } else if (key == "channel") {
       job.channel = channelFromJson(value, "bad job: \"channel\"");
-    } else if (const OptionSpec* o = findOption(key)) {
+    } else if (const OptionEntry* o = findOption(key)) {
       if (!takesOption(m, *o)) throw usageError(fmt("bad job: %s takes no option %s", m.name, o->key));
       setOption(*o, value, job.options, o->key);
     } else {
@@ -148,7 +148,7 @@ JobSize sizeOf(const Job& job) {
 }
 
 Outcome runJob(const Job& job) {
-  const MeasurementSpec& m = measurementNamed(job.measurement);
+  const MeasurementEntry& m = measurementNamed(job.measurement);
   if (job.files.size() != m.arguments.size())
     throw usageError(fmt("%s takes %zu files, %zu given", m.name, m.arguments.size(), job.files.size()));
   if (std::count(job.files.begin(), job.files.end(), std::string(kStandardInput)) > 1)
@@ -252,14 +252,14 @@ Outcome runJob(const Job& job) {
 }
 
 std::string describe(const Json& report) {
-  const MeasurementSpec* m =
+  const MeasurementEntry* m =
       report.is_object() && report.contains("measurement") && report["measurement"].is_string()
           ? findMeasurement(report["measurement"].get<std::string>())
           : nullptr;
   return m != nullptr ? m->describe(report) : std::string();
 }
 
-Measurement measureArrays(const MeasurementSpec& m, Signals signals, double sampleRate,
+Measurement measureArrays(const MeasurementEntry& m, Signals signals, double sampleRate,
                           const Options& options) {
   if (signals.size() != m.arguments.size())
     throw usageError(fmt("%s takes %zu signals, %zu given", m.name, m.arguments.size(), signals.size()));

@@ -66,7 +66,7 @@ std::string describe(const Json& report);
 
 // One measurement on sample arrays the caller holds (the C API and Python):
 // refused first when what it adds would not fit in the memory available.
-Measurement measureArrays(const MeasurementSpec& measurement, Signals signals, double sampleRate,
+Measurement measureArrays(const MeasurementEntry& measurement, Signals signals, double sampleRate,
                           const Options& options);
 
 }  // namespace audiomeas::host

@@ -12,65 +12,65 @@
 
 namespace audiomeas::host {
 
-const OptionSpec kDetailsOption{"details",
-                                "--details",
-                                OptionType::kFlag,
-                                0.0,
-                                0.0,
-                                1.0,
-                                "",
-                                "add the arrays behind the result (tracks, frames, correlation) to the JSON",
-                                [](Options& o, double v) { o.details = v != 0.0; },
-                                [](const Options& o) { return o.details ? 1.0 : 0.0; }};
+const OptionEntry kDetailsOption{"details",
+                                 "--details",
+                                 OptionType::kFlag,
+                                 0.0,
+                                 0.0,
+                                 1.0,
+                                 "",
+                                 "add the arrays behind the result (tracks, frames, correlation) to the JSON",
+                                 [](Options& o, double v) { o.details = v != 0.0; },
+                                 [](const Options& o) { return o.details ? 1.0 : 0.0; }};
 
 namespace {
 
 // ---- options ----
 
-const OptionSpec kWindow{"window_s",
-                         "--window",
-                         OptionType::kNumber,
-                         0.0,
-                         0.0,
-                         1e9,
-                         "s",
-                         "find the delay on the first SECONDS of both signals and apply it to the whole "
-                         "recording (memory grows with the window; assumes a constant delay); 0: all of "
-                         "them, else at least " AUDIOMEAS_MIN_WINDOW_TEXT " s",
-                         [](Options& o, double v) {
-                           // The table's limits hold one range; 0 stands apart from it.
-                           if (!windowAccepted(v))
-                             throw usageError(
-                                 fmt("%s (%s): %g s is too short to align on; "
-                                     "give 0 (no window) or at least %g s",
-                                     kWindow.key, kWindow.flag, v, kMinWindowSeconds));
-                           o.windowSeconds = v;
-                         },
-                         [](const Options& o) { return o.windowSeconds; }};
+const OptionEntry kWindow{"window_s",
+                          "--window",
+                          OptionType::kNumber,
+                          0.0,
+                          0.0,
+                          1e9,
+                          "s",
+                          "find the delay on the first SECONDS of both signals and apply it to the whole "
+                          "recording (memory grows with the window; assumes a constant delay); 0: all of "
+                          "them, else at least " AUDIOMEAS_MIN_WINDOW_TEXT " s",
+                          [](Options& o, double v) {
+                            // The table's limits hold one range; 0 stands apart from it.
+                            if (!windowAccepted(v))
+                              throw usageError(
+                                  fmt("%s (%s): %g s is too short to align on; "
+                                      "give 0 (no window) or at least %g s",
+                                      kWindow.key, kWindow.flag, v, kMinWindowSeconds));
+                            o.windowSeconds = v;
+                          },
+                          [](const Options& o) { return o.windowSeconds; }};
 
-const OptionSpec kLibraryOutput{"library_output",
-                                "--library-output",
-                                OptionType::kFlag,
-                                0.0,
-                                0.0,
-                                1.0,
-                                "",
-                                "give synkro_2's own aligned array (which can lose samples that the coarse "
-                                "move pushed out) instead of the recording moved by the total delay",
-                                [](Options& o, double v) { o.libraryOutput = v != 0.0; },
-                                [](const Options& o) { return o.libraryOutput ? 1.0 : 0.0; }};
+const OptionEntry kLibraryOutput{"library_output",
+                                 "--library-output",
+                                 OptionType::kFlag,
+                                 0.0,
+                                 0.0,
+                                 1.0,
+                                 "",
+                                 "give synkro_2's own aligned array (which can lose samples that the coarse "
+                                 "move pushed out) instead of the recording moved by the total delay",
+                                 [](Options& o, double v) { o.libraryOutput = v != 0.0; },
+                                 [](const Options& o) { return o.libraryOutput ? 1.0 : 0.0; }};
 
-const OptionSpec kPad{"pad_samples",
-                      "--pad",
-                      OptionType::kInteger,
-                      double(kDefaultPadSamples),
-                      0.0,
-                      envelo::kMaxDelay,
-                      "samples",
-                      "zeros put before the recording, so that a device without latency can be measured; "
-                      "the delay is reported net of them",
-                      [](Options& o, double v) { o.padSamples = static_cast<std::int64_t>(v); },
-                      [](const Options& o) { return double(o.padSamples); }};
+const OptionEntry kPad{"pad_samples",
+                       "--pad",
+                       OptionType::kInteger,
+                       double(kDefaultPadSamples),
+                       0.0,
+                       envelo::kMaxDelay,
+                       "samples",
+                       "zeros put before the recording, so that a device without latency can be measured; "
+                       "the delay is reported net of them",
+                       [](Options& o, double v) { o.padSamples = static_cast<std::int64_t>(v); },
+                       [](const Options& o) { return double(o.padSamples); }};
 
 // Channels are chosen per job, for every measurement alike.
 constexpr int kMaxChannel = INT_MAX;
@@ -87,9 +87,9 @@ std::string line(const char* label, const std::string& text) {
 
 std::string files(const Json& r) {
   std::string s;
-  const MeasurementSpec* m = findMeasurement(r.value("measurement", ""));
+  const MeasurementEntry* m = findMeasurement(r.value("measurement", ""));
   if (m == nullptr) return s;
-  for (const ArgumentSpec& a : m->arguments)
+  for (const ArgumentEntry& a : m->arguments)
     if (r.contains(a.name) && r[a.name].is_string()) s += line(a.name, r[a.name].get<std::string>());
   return s;
 }
@@ -263,8 +263,8 @@ std::string describeTransientSnr(const Json& r) {
 
 }  // namespace
 
-const std::vector<MeasurementSpec>& measurements() {
-  static const std::vector<MeasurementSpec> kTable{
+const std::vector<MeasurementEntry>& measurements() {
+  static const std::vector<MeasurementEntry> kTable{
       {"align",
        "synkro",
        "match RECORDING to REFERENCE (synkro): total delay, its coarse and fine parts, verdict",
@@ -315,8 +315,8 @@ const std::vector<MeasurementSpec>& measurements() {
   return kTable;
 }
 
-const MeasurementSpec* findMeasurement(std::string_view name) {
-  for (const MeasurementSpec& m : measurements())
+const MeasurementEntry* findMeasurement(std::string_view name) {
+  for (const MeasurementEntry& m : measurements())
     if (name == m.name) return &m;
   return nullptr;
 }
@@ -329,32 +329,32 @@ std::string measurementNames() {
   return s;
 }
 
-const MeasurementSpec& measurementNamed(std::string_view name) {
-  const MeasurementSpec* m = findMeasurement(name);
+const MeasurementEntry& measurementNamed(std::string_view name) {
+  const MeasurementEntry* m = findMeasurement(name);
   if (m == nullptr)
     throw usageError("unknown measurement '" + std::string(name) + "' (" + measurementNames() + ")");
   return *m;
 }
 
-std::vector<const OptionSpec*> allOptions() {
-  std::vector<const OptionSpec*> all;
-  for (const MeasurementSpec& m : measurements())
-    for (const OptionSpec* o : m.options)
+std::vector<const OptionEntry*> allOptions() {
+  std::vector<const OptionEntry*> all;
+  for (const MeasurementEntry& m : measurements())
+    for (const OptionEntry* o : m.options)
       if (std::find(all.begin(), all.end(), o) == all.end()) all.push_back(o);
   return all;
 }
 
-const OptionSpec* findOption(std::string_view key) {
-  for (const OptionSpec* o : allOptions())
+const OptionEntry* findOption(std::string_view key) {
+  for (const OptionEntry* o : allOptions())
     if (key == o->key) return o;
   return nullptr;
 }
 
-bool takesOption(const MeasurementSpec& m, const OptionSpec& o) {
+bool takesOption(const MeasurementEntry& m, const OptionEntry& o) {
   return std::find(m.options.begin(), m.options.end(), &o) != m.options.end();
 }
 
-void checkOptionValue(const OptionSpec& o, double value, const std::string& where) {
+void checkOptionValue(const OptionEntry& o, double value, const std::string& where) {
   const bool whole = o.type != OptionType::kNumber;
   if (!std::isfinite(value) || (whole && value != std::floor(value)) || value < o.minimum ||
       value > o.maximum) {
@@ -366,7 +366,7 @@ void checkOptionValue(const OptionSpec& o, double value, const std::string& wher
   }
 }
 
-void setOption(const OptionSpec& o, const Json& value, Options& options, const std::string& where) {
+void setOption(const OptionEntry& o, const Json& value, Options& options, const std::string& where) {
   if (!value.is_number() && !value.is_boolean())
     throw usageError(fmt("%s is %s, not a value", where.c_str(), value.dump().c_str()));
   const double v = value.is_boolean() ? double(value.get<bool>()) : value.get<double>();
@@ -386,7 +386,7 @@ int channelFromJson(const Json& value, const std::string& where) {
 
 namespace {
 
-Json valueJson(const OptionSpec& o, double v) {
+Json valueJson(const OptionEntry& o, double v) {
   switch (o.type) {
     case OptionType::kFlag:
       return Json(v != 0.0);
@@ -412,19 +412,19 @@ const char* typeName(OptionType t) {
 
 }  // namespace
 
-Json optionsJson(const Options& options, const MeasurementSpec* m) {
+Json optionsJson(const Options& options, const MeasurementEntry* m) {
   Json j = Json::object();
-  for (const OptionSpec* o : m != nullptr ? m->options : allOptions())
+  for (const OptionEntry* o : m != nullptr ? m->options : allOptions())
     j[o->key] = valueJson(*o, o->get(options));
   return j;
 }
 
 Json measurementTableJson() {
   Json table = Json::object();
-  for (const MeasurementSpec& m : measurements()) {
+  for (const MeasurementEntry& m : measurements()) {
     Json arguments = Json::array(), options = Json::array();
-    for (const ArgumentSpec& a : m.arguments) arguments.push_back({{"name", a.name}, {"help", a.help}});
-    for (const OptionSpec* o : m.options)
+    for (const ArgumentEntry& a : m.arguments) arguments.push_back({{"name", a.name}, {"help", a.help}});
+    for (const OptionEntry* o : m.options)
       options.push_back({{"key", o->key},
                          {"flag", o->flag},
                          {"type", typeName(o->type)},

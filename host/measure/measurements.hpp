@@ -22,7 +22,7 @@ enum class OptionType { kFlag, kInteger, kNumber };
 
 // One option of a measurement. Its key is the JSON and Python name and the
 // manifest column; its flag the command line's.
-struct OptionSpec {
+struct OptionEntry {
   const char* key;   // "window_s"
   const char* flag;  // "--window"
   OptionType type;
@@ -35,19 +35,19 @@ struct OptionSpec {
 };
 
 // An input signal: one file, or one array in the C and Python calls.
-struct ArgumentSpec {
+struct ArgumentEntry {
   const char* name;  // also the report's field naming its file
   const char* help;
 };
 
 using Signals = std::span<const std::span<const double>>;
 
-struct MeasurementSpec {
+struct MeasurementEntry {
   const char* name;     // "align": subcommand, manifest and report name
   const char* library;  // the library whose result it reports
   const char* summary;  // one line for --help
-  std::vector<ArgumentSpec> arguments;
-  std::vector<const OptionSpec*> options;
+  std::vector<ArgumentEntry> arguments;
+  std::vector<const OptionEntry*> options;
   Scale scale;               // of the samples the files give it
   double fixedRate;          // Hz the measurement takes (0: any)
   const char* flag;          // the report's boolean that exits kExitFlagged when true
@@ -62,34 +62,34 @@ struct MeasurementSpec {
   std::string (*describe)(const Json& report);
 };
 
-const std::vector<MeasurementSpec>& measurements();
+const std::vector<MeasurementEntry>& measurements();
 
 // The option every measurement takes: the arrays behind a result, which
 // only the JSON carries.
-extern const OptionSpec kDetailsOption;
+extern const OptionEntry kDetailsOption;
 
 // nullptr when name is none of them (names are matched exactly).
-const MeasurementSpec* findMeasurement(std::string_view name);
+const MeasurementEntry* findMeasurement(std::string_view name);
 
 // Throws usageError naming the known measurements when name is none of them.
-const MeasurementSpec& measurementNamed(std::string_view name);
+const MeasurementEntry& measurementNamed(std::string_view name);
 
 // "align, attack-release or transient-snr", for messages.
 std::string measurementNames();
 
 // Every option of every measurement once, by key, in table order (the
 // batch-wide options).
-std::vector<const OptionSpec*> allOptions();
-const OptionSpec* findOption(std::string_view key);
-bool takesOption(const MeasurementSpec& m, const OptionSpec& o);
+std::vector<const OptionEntry*> allOptions();
+const OptionEntry* findOption(std::string_view key);
+bool takesOption(const MeasurementEntry& m, const OptionEntry& o);
 
 // Checks a value for an option (type, limits); throws usageError naming
 // where ("--pad", "manifest.csv:3: pad_samples") otherwise.
-void checkOptionValue(const OptionSpec& o, double value, const std::string& where);
+void checkOptionValue(const OptionEntry& o, double value, const std::string& where);
 
 // Sets an option from its JSON value (a number, or a boolean for a flag),
 // checked as checkOptionValue does.
-void setOption(const OptionSpec& o, const Json& value, Options& options, const std::string& where);
+void setOption(const OptionEntry& o, const Json& value, Options& options, const std::string& where);
 
 // A channel choice from JSON: null or 0 is none (single-channel files), else
 // 1 .. kMaxChannel. Throws usageError naming where.
@@ -97,7 +97,7 @@ int channelFromJson(const Json& value, const std::string& where);
 
 // The options as JSON (key -> value in its type), every option of the table
 // when all, else those of m.
-Json optionsJson(const Options& options, const MeasurementSpec* m = nullptr);
+Json optionsJson(const Options& options, const MeasurementEntry* m = nullptr);
 
 // The whole table as JSON: for each measurement its arguments, options (with
 // type, default, limits, unit, help), scale, fixed rate, flag; and the

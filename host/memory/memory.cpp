@@ -49,7 +49,7 @@ double synkroWorkBytes(double n) {
   return (n + lags) * kDouble + 2.0 * 2.0 * P * kDouble + 4.0 * P;
 }
 
-std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vector<long long>& lengths,
+std::size_t estimatePeakBytes(const MeasurementEntry& measurement, const std::vector<long long>& lengths,
                               long long windowSamples, bool inputsHeld) {
   double samples = 0.0;
   for (long long n : lengths) samples += double(std::max(0LL, n));
@@ -90,7 +90,7 @@ MemoryReservation& MemoryReservation::operator=(MemoryReservation&& other) noexc
   return *this;
 }
 
-MemoryReservation requireMemory(const MeasurementSpec& measurement, std::size_t estimate,
+MemoryReservation requireMemory(const MeasurementEntry& measurement, std::size_t estimate,
                                 const std::string& inputs) {
   const std::optional<std::size_t> available = availableBytes();
   std::lock_guard<std::mutex> lock(reservedLock);
@@ -111,7 +111,7 @@ MemoryReservation requireMemory(const MeasurementSpec& measurement, std::size_t 
   return r;
 }
 
-MemoryShortfall allocationFailed(const MeasurementSpec& measurement, std::size_t estimate,
+MemoryShortfall allocationFailed(const MeasurementEntry& measurement, std::size_t estimate,
                                  const std::string& inputs) {
   const std::size_t available = availableBytes().value_or(0);
   return MemoryShortfall(

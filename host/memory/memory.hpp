@@ -11,7 +11,7 @@
 
 namespace audiomeas::host {
 
-struct MeasurementSpec;
+struct MeasurementEntry;
 
 // What the libraries' calls work in, for the measurement table's entries.
 // envelo works in fixed arrays sized for its 720,000-sample correlation:
@@ -30,7 +30,7 @@ double synkroWorkBytes(double n);
 // signals a windowed alignment works on. inputsHeld: the caller already
 // holds the inputs (the C and Python array calls), which are then not
 // counted.
-std::size_t estimatePeakBytes(const MeasurementSpec& measurement, const std::vector<long long>& lengths,
+std::size_t estimatePeakBytes(const MeasurementEntry& measurement, const std::vector<long long>& lengths,
                               long long windowSamples = 0, bool inputsHeld = false);
 
 // Memory set aside for a measurement running in this process, counted by
@@ -45,7 +45,7 @@ class MemoryReservation {
   std::size_t bytes() const { return bytes_; }
 
  private:
-  friend MemoryReservation requireMemory(const MeasurementSpec&, std::size_t, const std::string&);
+  friend MemoryReservation requireMemory(const MeasurementEntry&, std::size_t, const std::string&);
   std::size_t bytes_ = 0;
 };
 
@@ -56,12 +56,12 @@ class MemoryReservation {
 // returned is destroyed. The check and the reservation are one step, so
 // that of two calls at once only those that fit together pass. When the
 // memory available cannot be read, nothing is refused.
-[[nodiscard]] MemoryReservation requireMemory(const MeasurementSpec& measurement, std::size_t estimate,
+[[nodiscard]] MemoryReservation requireMemory(const MeasurementEntry& measurement, std::size_t estimate,
                                               const std::string& inputs);
 
 // The MemoryShortfall for an allocation that failed during a measurement
 // estimated at estimate bytes: exit 3 with the estimate, never a report.
-MemoryShortfall allocationFailed(const MeasurementSpec& measurement, std::size_t estimate,
+MemoryShortfall allocationFailed(const MeasurementEntry& measurement, std::size_t estimate,
                                  const std::string& inputs);
 
 // Bytes the process may still take: /proc/meminfo's MemAvailable, less when

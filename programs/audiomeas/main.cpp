@@ -33,7 +33,7 @@ using namespace audiomeas::host;
 // The scales and rates each measurement takes, from the table.
 std::string scalesText() {
   std::string s = "\nSample scales handed to the libraries:\n";
-  for (const MeasurementSpec& m : measurements())
+  for (const MeasurementEntry& m : measurements())
     s += fmt("  %-16s %s%s\n", m.name,
              m.scale == Scale::kUnit ? "full scale 1.0" : "16-bit scale, levels relative to 32767",
              m.fixedRate > 0.0 ? fmt(", %g Hz only", m.fixedRate).c_str() : "");
@@ -57,7 +57,7 @@ Exit codes:
 
 // An option of the table as the command line holds it until parsed.
 struct OptionValue {
-  const OptionSpec* spec;
+  const OptionEntry* entry;
   bool flag = false;
   std::int64_t integer = 0;
   double number = 0.0;
@@ -65,10 +65,10 @@ struct OptionValue {
 };
 
 // Adds the table's options to a command; applyOptions copies those given.
-std::vector<OptionValue> addOptions(CLI::App* command, const std::vector<const OptionSpec*>& options) {
+std::vector<OptionValue> addOptions(CLI::App* command, const std::vector<const OptionEntry*>& options) {
   std::vector<OptionValue> values;
   values.reserve(options.size());  // the options keep pointers into it
-  for (const OptionSpec* o : options) {
+  for (const OptionEntry* o : options) {
     OptionValue& v = values.emplace_back(OptionValue{o});
     std::string help = o->help;
     if (*o->unit != '\0') help += std::string(" (") + o->unit + ")";
@@ -95,7 +95,7 @@ std::vector<OptionValue> addOptions(CLI::App* command, const std::vector<const O
 void applyOptions(const std::vector<OptionValue>& values, Options& options) {
   for (const OptionValue& v : values) {
     if (v.given->count() == 0) continue;
-    const OptionSpec& o = *v.spec;
+    const OptionEntry& o = *v.entry;
     o.set(options, o.type == OptionType::kFlag      ? double(v.flag)
                    : o.type == OptionType::kInteger ? double(v.integer)
                                                     : v.number);
@@ -104,7 +104,7 @@ void applyOptions(const std::vector<OptionValue>& values, Options& options) {
 
 // A measurement's subcommand, made from its entry in the table.
 struct MeasureCommand {
-  const MeasurementSpec* spec = nullptr;
+  const MeasurementEntry* entry = nullptr;
   CLI::App* command = nullptr;
   std::vector<std::string> files;
   std::string output;
@@ -113,10 +113,10 @@ struct MeasureCommand {
   std::vector<OptionValue> options;
 };
 
-std::string argumentHelp(const ArgumentSpec& a) { return std::string(a.help) + " (audio file)"; }
+std::string argumentHelp(const ArgumentEntry& a) { return std::string(a.help) + " (audio file)"; }
 
-void addMeasureCommand(CLI::App& app, const MeasurementSpec& m, MeasureCommand& c) {
-  c.spec = &m;
+void addMeasureCommand(CLI::App& app, const MeasurementEntry& m, MeasureCommand& c) {
+  c.entry = &m;
   c.command = app.add_subcommand(m.name, m.summary);
   c.files.resize(m.arguments.size());
   for (size_t k = 0; k < m.arguments.size(); ++k) {
@@ -229,10 +229,10 @@ int measure(const MeasureCommand& c) {
   // Nothing could be reported: refuse before any work.
   if (stdoutWasClosed) throw stdoutFailure();
   for (const OptionValue& v : c.options)
-    if (v.spec == &kDetailsOption && v.given->count() > 0 && !c.json)
+    if (v.entry == &kDetailsOption && v.given->count() > 0 && !c.json)
       throw usageError("--details adds the arrays behind the result to the JSON: give --json as well");
   Job job;
-  job.measurement = c.spec->name;
+  job.measurement = c.entry->name;
   job.files = c.files;
   job.channel = c.channel;
   job.alignedOutput = c.output;
@@ -243,7 +243,7 @@ int measure(const MeasureCommand& c) {
 
   Outcome o;
   {
-    Progress progress(fmt("measuring %s over %.1f s", c.spec->name, size.seconds),
+    Progress progress(fmt("measuring %s over %.1f s", c.entry->name, size.seconds),
                       describeBytes(size.peakBytes), !c.json);
     o = runJob(job);
   }

@@ -38,8 +38,8 @@ def _positive(text: str) -> int:
 def _options(table: dict) -> list[dict]:
     """Every option of every measurement once, in table order."""
     seen: dict[str, dict] = {}
-    for spec in table["measurements"].values():
-        for o in spec["options"]:
+    for entry in table["measurements"].values():
+        for o in entry["options"]:
             seen.setdefault(o["key"], o)
     return list(seen.values())
 

@@ -104,14 +104,14 @@ def warn_on_scale(measurement: str, scale: str, names, arrays) -> None:
                 ScaleWarning, stacklevel=3)
 
 
-def _option(spec: dict, value):
+def _option(entry: dict, value):
     """value as the option's type, for the host layer's JSON."""
-    key, kind = spec["key"], spec["type"]
+    key, kind = entry["key"], entry["type"]
     if kind == "flag":
         return bool(value)
     if kind == "integer":
         if isinstance(value, bool) or not float(value).is_integer():
-            raise ValueError(f"{key} must be a whole number of {spec['unit'] or 'units'}, got {value!r}")
+            raise ValueError(f"{key} must be a whole number of {entry['unit'] or 'units'}, got {value!r}")
         return int(value)
     return as_rate(value, key)
 
@@ -124,13 +124,13 @@ def report_class(measurement: str) -> str:
     return "".join(part.capitalize() for part in measurement.split("-")) + "Report"
 
 
-def make(name: str, spec: dict):
+def make(name: str, entry: dict):
     """The package's function for one measurement of the table."""
-    arguments = [a["name"] for a in spec["arguments"]]
-    options = {o["key"]: o for o in spec["options"]}
-    fixed_rate = spec["fixed_rate"]
-    signal_out = spec["signal_out"]
-    scale = spec["scale"]
+    arguments = [a["name"] for a in entry["arguments"]]
+    options = {o["key"]: o for o in entry["options"]}
+    fixed_rate = entry["fixed_rate"]
+    signal_out = entry["signal_out"]
+    scale = entry["scale"]
 
     def measure(*args, **kwargs):
         bound = signature.bind(*args, **kwargs)
@@ -159,16 +159,16 @@ def make(name: str, spec: dict):
         parameters.append(P(key, P.KEYWORD_ONLY, default=_PYTHON_DEFAULTS.get(key, o["default"])))
     signature = inspect.Signature(parameters)
 
-    lines = [f"{spec['summary'][0].upper()}{spec['summary'][1:]}.", ""]
-    lines += [f"    {a['name']:<16} {a['help']}" for a in spec["arguments"]]
+    lines = [f"{entry['summary'][0].upper()}{entry['summary'][1:]}.", ""]
+    lines += [f"    {a['name']:<16} {a['help']}" for a in entry["arguments"]]
     rate = f"Hz ({fixed_rate:g} only)" if fixed_rate else "Hz, the same for every signal"
     lines.append(f"    {'sample_rate':<16} {rate}")
-    for o in spec["options"]:
+    for o in entry["options"]:
         unit = f" ({o['unit']})" if o["unit"] else ""
         lines.append(f"    {o['key']:<16} {o['help']}{unit}")
     lines += ["", f"Signals on the {SCALE_WORDS[scale]} (a peak that does not fit warns: "
               f"ScaleWarning). Returns {report_class(name)} (fields: README, "
-              f"'Reports'; its flag is {spec['flag']})"
+              f"'Reports'; its overall verdict is `verdict`, the library's own flag {entry['flag']})"
               + (f", with the {signal_out} signal as ``{signal_out}``." if signal_out else ".")]
     measure.__name__ = measure.__qualname__ = python_name(name)
     measure.__module__ = "audiomeas"
@@ -180,4 +180,4 @@ def make(name: str, spec: dict):
 def functions() -> dict:
     """Every measurement of the table as the package's function, by its
     Python name."""
-    return {python_name(name): make(name, spec) for name, spec in _host.table()["measurements"].items()}
+    return {python_name(name): make(name, entry) for name, entry in _host.table()["measurements"].items()}

@@ -35,9 +35,9 @@ def measurement_scale(measurement: str) -> str:
     from . import _host
 
     table = _host.table()["measurements"]
-    for name, spec in table.items():
+    for name, entry in table.items():
         if measurement in (name, python_name(name)):
-            return spec["scale"]
+            return entry["scale"]
     raise ValueError(f"measurement must be one of {', '.join(table)}, got {measurement!r}")
 
 

@@ -15,14 +15,14 @@ using namespace audiomeas::host;
 
 TEST(MeasurementTable, EveryDefaultLiesWithinItsLimits) {
   ASSERT_FALSE(measurements().empty());
-  for (const OptionSpec* o : allOptions()) {
+  for (const OptionEntry* o : allOptions()) {
     SCOPED_TRACE(o->key);
     EXPECT_NO_THROW(checkOptionValue(*o, o->defaultValue, o->key));
     // The default is what a job that does not name the option runs with.
     EXPECT_EQ(o->get(Options{}), o->defaultValue);
     EXPECT_EQ(findOption(o->key), o);
   }
-  for (const MeasurementSpec& m : measurements()) {
+  for (const MeasurementEntry& m : measurements()) {
     EXPECT_EQ(findMeasurement(m.name), &m);
     EXPECT_TRUE(measurementTableJson()["measurements"].contains(m.name));
   }
