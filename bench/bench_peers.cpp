@@ -2,7 +2,8 @@
 // process, interleaved round by round: our fixed xcorr, an FFTW real-input
 // correlation (MEASURE plans, planning not timed) and the plain algorithm
 // (one sweep per stage, tables rebuilt per call). Prints median times and
-// ratios. With --dump DIR it writes the two signals as raw doubles to
+// ratios; --plain-rounds N (default 3, at most the rounds) sets how many
+// rounds also run the plain algorithm. With --dump DIR it writes the two signals as raw doubles to
 // DIR/x.f64 and DIR/y.f64 for scipy_correlate.py.
 #include <fftw3.h>
 
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "../bench/bench_support.hpp"
+#include "fft_fast.hpp"
 #include "fixed_transforms.hpp"
 #include "reference_fft.hpp"
 #include "rt_nonfinite.hpp"
@@ -77,10 +79,13 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
   int rounds = 7;
+  int plainRounds = 3;
   std::string dump;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--dump") == 0 && i + 1 < argc) dump = argv[++i];
     if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    if (std::strcmp(argv[i], "--plain-rounds") == 0 && i + 1 < argc)
+      plainRounds = std::max(0, std::atoi(argv[++i]));
   }
   audiomeas::rt_InitInfAndNaN(8);
   const auto x = bench::programme(kN, 1), y = bench::programme(kN, 2, 4800);
@@ -99,7 +104,7 @@ int main(int argc, char** argv) {
   for (int r = 0; r < rounds; ++r) {
     tOurs.push_back(ms([&] { audiomeas::fixed::xcorr(x.data(), y.data(), ours.data()); }));
     tFftw.push_back(ms([&] { fftw.correlate(x.data(), y.data(), peer.data()); }));
-    if (r < 3) {
+    if (r < plainRounds) {
       tPlain.push_back(ms([&] {
         auto c = audiomeas::test::plain::correlate(x.data(), kN, y.data(), kN, kP, false);
         if (std::memcmp(c.data(), ours.data(), sizeof(double) * kLags) != 0)
@@ -109,7 +114,9 @@ int main(int argc, char** argv) {
   }
   double worst = 0;
   for (int i = 0; i < kLags; ++i) worst = std::max(worst, std::abs(ours[i] - peer[i]));
-  const double o = median(tOurs), f = median(tFftw), p = median(tPlain);
+  const double o = median(tOurs), f = median(tFftw), p = tPlain.empty() ? 0.0 : median(tPlain);
+  std::printf("kernels %s\n",
+              audiomeas::detail::fast::kernelSetName(audiomeas::detail::fast::activeKernelSet()));
   std::printf("ours_ms %.2f\nfftw_ms %.2f\nplain_ms %.2f\n", o, f, p);
   std::printf("ours/fftw %.2f\nplain/ours %.1f\nmax |ours - fftw| %.3g\n", o / f, p / o, worst);
   return 0;

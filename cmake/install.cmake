@@ -11,6 +11,11 @@ get_property(_libs GLOBAL PROPERTY AUDIOMEAS_LIBRARIES)
 get_property(_names GLOBAL PROPERTY AUDIOMEAS_LIBRARY_NAMES)
 get_property(_shared_headers GLOBAL PROPERTY AUDIOMEAS_SHARED_HEADERS)
 
+# Every registered shared library and nothing else: what the Python wheel
+# carries (python/setup.py builds this target).
+add_custom_target(audiomeas_shared_libraries)
+add_dependencies(audiomeas_shared_libraries ${_libs})
+
 install(TARGETS ${_libs} EXPORT audiomeasTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})

@@ -109,8 +109,10 @@ const char* audiomeas_measurement_table(void);
 /* Any measurement of the table on sample arrays: count signals (as many as
  * its arguments, in their order), signals[k] holding lengths[k] samples at
  * sample_rate Hz in the measurement's scale; options_json an object of its
- * options by key ({"pad_samples": 2400}; NULL or "{}": the defaults). The
- * same report as the measurement's own call below. */
+ * options by key ({"pad_samples": 2400}; NULL or "{}": the defaults), and
+ * "sample_rates": [Hz, ...] (one per signal) for signals at rates of their
+ * own, which are converted to the measurement's rate unless "resample" is
+ * false. The same report as the measurement's own call below. */
 audiomeas_result* audiomeas_measure(const char* measurement, const double* const* signals,
                                     const int64_t* lengths, int count, double sample_rate,
                                     const char* options_json);
@@ -153,6 +155,22 @@ audiomeas_result* audiomeas_batch_summary(const audiomeas_batch* batch, int64_t 
 /* Closes the results file (releasing its lock) and frees the batch; NULL is
  * ignored. */
 void audiomeas_batch_free(audiomeas_batch* batch);
+
+/* ---- Campaign report ---- */
+
+/* Writes one self-contained HTML page (no network access: plots, style and
+ * script inline) over a batch results file: rows counted by status,
+ * verdict and reason, each measurement's figures, a sortable and
+ * filterable table of the rows, each row's report with its --details
+ * plots, the failed rows and the options the batch ran with. A results file
+ * still being written (an unfinished last line) gives a page of its complete
+ * lines, which says so. The page is written to a temporary file beside
+ * output_path and renamed when complete. Code 0 with the summary {"rows",
+ * "statuses", "verdicts", "reasons", "measurements", "results", "output",
+ * "bytes", "torn", "version", "text"}; otherwise the error: 2 for an output
+ * that is the results file, 3 for results that cannot be read or are no
+ * batch's, 4 when the page cannot be written. */
+audiomeas_result* audiomeas_campaign_report(const char* results_path, const char* output_path);
 
 /* ---- Test signals and the reference compressor model ---- */
 

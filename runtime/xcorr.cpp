@@ -15,6 +15,7 @@
 #include "fft_detail.hpp"
 #include "fft_fast.hpp"
 #include "rt_nonfinite.hpp"
+#include "work_block.hpp"
 
 namespace audiomeas {
 
@@ -70,12 +71,10 @@ bool transformSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32_T
                    real_T* c) {
   if (detail::fast::applies(P)) {
     // Every element of the work arrays is written before it is read, so they
-    // are taken without the zero-fill (a pass over 32 P bytes). Two blocks,
-    // not one of twice the size: up to 32 MiB each the heap keeps reusing
-    // them from call to call instead of mapping fresh pages.
+    // are taken without the zero-fill (a pass over 32 P bytes).
     const std::size_t doubles = 2 * static_cast<std::size_t>(P);
-    const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[doubles]);
-    const std::unique_ptr<real_T[]> b(new (std::nothrow) real_T[doubles]);
+    const detail::WorkBlock a = detail::allocateWorkBlock(doubles);
+    const detail::WorkBlock b = detail::allocateWorkBlock(doubles);
     if (a == nullptr || b == nullptr) return false;
     detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag, true,
                             a.get(), b.get(), c);
@@ -112,7 +111,7 @@ bool sharedBlockSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32
                      emxBuffer_real_T* c, int32_T count) {
   const std::int64_t doubles = 2 * static_cast<std::int64_t>(P);
   if (doubles > INT32_MAX) return false;
-  const std::unique_ptr<real_T[]> a(new (std::nothrow) real_T[static_cast<std::size_t>(doubles)]);
+  const detail::WorkBlock a = detail::allocateWorkBlock(static_cast<std::size_t>(doubles));
   if (a == nullptr || !emxResize1(c, static_cast<int32_T>(doubles))) return false;
   c->size[0] = count;
   detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag, true,

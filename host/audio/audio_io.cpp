@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <stdexcept>
 
 #include "memory.hpp"
 #include "status.hpp"
@@ -183,31 +184,45 @@ AudioInput::AudioInput(AudioInput&&) noexcept = default;
 
 const AudioInfo& AudioInput::info() const { return info_; }
 
+int AudioInput::resolveChannel(int channel) const {
+  const std::string shown = shownName(info_.path);
+  const int channels = info_.channels;
+  if (channels > 1 && channel == 0)
+    throw badInput(shown, fmt("has %d channels; choose one with --channel K (1..%d) or --channel all",
+                              channels, channels));
+  // --channel picks from multi-channel files; a mono file is its one channel.
+  if (channels == 1) return 1;
+  if (channel > channels)
+    throw badInput(shown, fmt("has %d channel%s; --channel %d does not exist", channels,
+                              channels == 1 ? "" : "s", channel));
+  return channel;
+}
+
 Signal AudioInput::read(int channel, Scale scale, std::size_t maxBytes) {
+  return std::move(readChannels({resolveChannel(channel)}, scale, maxBytes).front());
+}
+
+std::vector<Signal> AudioInput::readChannels(const std::vector<int>& picks, Scale scale,
+                                             std::size_t maxBytes) {
   const std::string& path = info_.path;
   const std::string shown = shownName(path);
   if (open_->read) throw badInput(shown, "read twice");
   open_->read = true;
   tell("reading", path);
   const SF_INFO& info = open_->info;
-  if (info.channels > 1 && channel == 0)
-    throw badInput(shown,
-                   fmt("has %d channels; choose one with --channel K (1..%d)", info.channels, info.channels));
-  // --channel picks from multi-channel files; a mono file is its one channel.
-  if (info.channels == 1) channel = 1;
-  if (channel > info.channels)
-    throw badInput(shown, fmt("has %d channel%s; --channel %d does not exist", info.channels,
-                              info.channels == 1 ? "" : "s", channel));
-
-  Signal s;
-  s.path = path;
-  s.sampleRate = info.samplerate;
-  s.channels = info.channels;
-  s.format = info.format;
-  const size_t pick = size_t(channel - 1);
   const size_t channels = size_t(info.channels);
+  std::vector<Signal> out(picks.size());
+  for (size_t k = 0; k < picks.size(); ++k) {
+    if (picks[k] < 1 || size_t(picks[k]) > channels) throw std::logic_error("channel not resolved");
+    out[k].path = path;
+    out[k].sampleRate = info.samplerate;
+    out[k].channels = info.channels;
+    out[k].channel = picks[k];
+    out[k].format = info.format;
+  }
   const double factor = scale == Scale::kInt16 ? kInt16Factor : 1.0;
-  const size_t maxFrames = maxBytes > 0 ? maxBytes / sizeof(double) : size_t(INT32_MAX);
+  const size_t maxFrames =
+      maxBytes > 0 ? maxBytes / (sizeof(double) * std::max<size_t>(1, picks.size())) : size_t(INT32_MAX);
 
   // Read in blocks until the end, whatever the header claims: a truncated
   // file then yields what it holds. The block has a fixed byte size, so a
@@ -218,23 +233,84 @@ Signal AudioInput::read(int channel, Scale scale, std::size_t maxBytes) {
   const sf_count_t blockFrames = sf_count_t(std::max<size_t>(1, kBlockBytes / (channels * sizeof(double))));
   std::vector<double> block(size_t(blockFrames) * channels);
   if (info_.lengthKnown && info_.frames > 0)
-    s.samples.reserve(size_t(std::min<long long>({info_.frames, INT32_MAX, (long long)maxFrames})));
+    for (Signal& s : out)
+      s.samples.reserve(size_t(std::min<long long>({info_.frames, INT32_MAX, (long long)maxFrames})));
+  size_t have = 0;
   for (;;) {
     sf_count_t got = sf_readf_double(open_->file.handle, block.data(), blockFrames);
     if (got <= 0) break;
-    if (s.samples.size() + size_t(got) > size_t(INT32_MAX))
+    if (have + size_t(got) > size_t(INT32_MAX))
       throw badInput(shown, fmt("too long: more than %d samples per channel", INT32_MAX));
-    if (s.samples.size() + size_t(got) > maxFrames)
+    if (have + size_t(got) > maxFrames)
       throw MemoryShortfall(shown + fmt(": its samples would take more than the %s of memory available; read "
                                         "it from a file, or use a machine with more memory",
                                         describeBytes(maxBytes).c_str()),
-                            (s.samples.size() + size_t(got)) * sizeof(double), maxBytes);
-    for (sf_count_t i = 0; i < got; ++i) s.samples.push_back(block[size_t(i) * channels + pick] * factor);
+                            (have + size_t(got)) * sizeof(double) * picks.size(), maxBytes);
+    for (Signal& s : out) {
+      const size_t pick = size_t(s.channel - 1);
+      for (sf_count_t i = 0; i < got; ++i) s.samples.push_back(block[size_t(i) * channels + pick] * factor);
+    }
+    have += size_t(got);
   }
   if (sf_error(open_->file.handle) != SF_ERR_NO_ERROR)
     throw badInput(shown, std::string("cannot read as audio: ") + sf_strerror(open_->file.handle));
   tell("read", path);
-  return s;
+  return out;
+}
+
+namespace {
+
+// One channel of an open file, read where asked by seeking.
+class FileSource final : public SampleSource {
+ public:
+  FileSource(SNDFILE* file, std::string shown, std::int64_t frames, int channels, int channel, double factor)
+      : file_(file),
+        shown_(std::move(shown)),
+        frames_(frames),
+        channels_(channels),
+        pick_(channel - 1),
+        factor_(factor) {}
+  std::int64_t size() const override { return frames_; }
+  std::span<const double> read(std::int64_t from, std::int64_t count,
+                               std::vector<double>& out) const override {
+    out.assign(size_t(std::max<std::int64_t>(0, count)), 0.0);
+    if (count <= 0) return out;
+    if (sf_seek(file_, from, SEEK_SET) != from)
+      throw badInput(shown_, fmt("cannot read at frame %lld: %s", (long long)from, sf_strerror(file_)));
+    // A fixed block whatever the channel count; a file shorter than its
+    // header says reads as zeros past its end.
+    const std::int64_t blockFrames = std::max<std::int64_t>(1, (std::int64_t(1) << 17) / channels_);
+    block_.resize(size_t(blockFrames * channels_));
+    for (std::int64_t at = 0; at < count;) {
+      const sf_count_t got = sf_readf_double(file_, block_.data(), std::min(blockFrames, count - at));
+      if (got <= 0) break;
+      for (sf_count_t i = 0; i < got; ++i)
+        out[size_t(at + i)] = block_[size_t(i) * size_t(channels_) + size_t(pick_)] * factor_;
+      at += got;
+    }
+    if (sf_error(file_) != SF_ERR_NO_ERROR)
+      throw badInput(shown_, std::string("cannot read as audio: ") + sf_strerror(file_));
+    return out;
+  }
+
+ private:
+  SNDFILE* file_;
+  std::string shown_;
+  std::int64_t frames_;
+  int channels_, pick_;
+  double factor_;
+  mutable std::vector<double> block_;
+};
+
+}  // namespace
+
+bool AudioInput::seekable() const { return open_->info.seekable && info_.lengthKnown && !open_->read; }
+
+std::unique_ptr<SampleSource> AudioInput::source(int channel, Scale scale) {
+  if (!seekable()) return nullptr;
+  open_->read = true;
+  return std::make_unique<FileSource>(open_->file.handle, shownName(info_.path), info_.frames, info_.channels,
+                                      resolveChannel(channel), scale == Scale::kInt16 ? kInt16Factor : 1.0);
 }
 
 void setFileActivityListener(FileActivity listener) {
@@ -319,7 +395,18 @@ std::vector<std::string> removeStaleTemporaries(const std::string& dir, const st
 }  // namespace
 
 std::vector<std::string> writeAudio(const std::string& path, const std::vector<double>& samples,
-                                    int sampleRate, int format) {
+                                    int sampleRate, int format, int channels) {
+  return writeAudio(
+      path, std::int64_t(samples.size()) / std::max(1, channels),
+      [&](std::int64_t from, std::int64_t count, double* out) {
+        const size_t c = size_t(std::max(1, channels));
+        std::copy(samples.begin() + from * c, samples.begin() + (from + count) * c, out);
+      },
+      sampleRate, format, channels);
+}
+
+std::vector<std::string> writeAudio(const std::string& path, std::int64_t frames, const FrameFill& fill,
+                                    int sampleRate, int format, int channels) {
   tell("writing", path);
   auto slash = path.find_last_of('/');
   std::string dir = slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
@@ -340,7 +427,7 @@ std::vector<std::string> writeAudio(const std::string& path, const std::vector<d
   ::fchmod(fd, 0666 & ~mask);
 
   SF_INFO info{};
-  info.channels = 1;
+  info.channels = channels;
   info.samplerate = sampleRate;
   info.format = format;
   // The descriptor stays ours (SF_FALSE): closed once, here, on every path.
@@ -354,22 +441,27 @@ std::vector<std::string> writeAudio(const std::string& path, const std::vector<d
   if (out == nullptr) throw fail(sf_strerror(nullptr));
 
   bool ok = true;
-  constexpr size_t kBlock = 65536;
-  if (isIntegerPcm(format)) {
-    // Left-justified 32-bit integers: libsndfile drops the low bits exactly,
-    // so k / 32768 becomes the 16-bit value k (its own double path would
-    // scale by 32767).
-    std::vector<int> block(kBlock);
-    for (size_t at = 0; ok && at < samples.size(); at += kBlock) {
-      size_t n = std::min(kBlock, samples.size() - at);
-      for (size_t i = 0; i < n; ++i) {
-        double v = std::nearbyint(samples[at + i] * 2147483648.0);
-        block[i] = v >= 2147483647.0 ? INT_MAX : v <= -2147483648.0 ? INT_MIN : int(v);
+  // Whole frames a block, made as they are written.
+  const std::int64_t kBlockFrames = 65536;
+  const size_t width = size_t(std::max(1, channels));
+  std::vector<double> values(size_t(kBlockFrames) * width);
+  std::vector<int> integers(isIntegerPcm(format) ? values.size() : 0);
+  for (std::int64_t at = 0; ok && at < frames; at += kBlockFrames) {
+    const std::int64_t n = std::min(kBlockFrames, frames - at);
+    const size_t items = size_t(n) * width;
+    fill(at, n, values.data());
+    if (isIntegerPcm(format)) {
+      // Left-justified 32-bit integers: libsndfile drops the low bits exactly,
+      // so k / 32768 becomes the 16-bit value k (its own double path would
+      // scale by 32767).
+      for (size_t i = 0; i < items; ++i) {
+        double v = std::nearbyint(values[i] * 2147483648.0);
+        integers[i] = v >= 2147483647.0 ? INT_MAX : v <= -2147483648.0 ? INT_MIN : int(v);
       }
-      ok = sf_write_int(out, block.data(), sf_count_t(n)) == sf_count_t(n);
+      ok = sf_write_int(out, integers.data(), sf_count_t(items)) == sf_count_t(items);
+    } else {
+      ok = sf_write_double(out, values.data(), sf_count_t(items)) == sf_count_t(items);
     }
-  } else {
-    ok = sf_write_double(out, samples.data(), sf_count_t(samples.size())) == sf_count_t(samples.size());
   }
   if (!ok) throw fail(sf_strerror(out));
   const int closed = sf_close(out);

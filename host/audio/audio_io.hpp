@@ -3,9 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "sample_source.hpp"
 
 namespace audiomeas::host {
 
@@ -22,6 +25,7 @@ struct Signal {
   std::string path;
   int sampleRate = 0;
   int channels = 0;             // channels in the file
+  int channel = 1;              // the one read, 1-based
   int format = 0;               // libsndfile format word of the file
   std::vector<double> samples;  // the one channel measured, in the requested scale
 
@@ -73,6 +77,21 @@ class AudioInput {
   // whatever the channel count, and keeps only the chosen channel.
   Signal read(int channel, Scale scale, std::size_t maxBytes = 0);
 
+  // The channel read() would read for a choice (0: none), or the Failure
+  // it would throw.
+  int resolveChannel(int channel) const;
+
+  // Several channels (1-based, each resolved) in one pass over the file,
+  // once; maxBytes bounds their samples together.
+  std::vector<Signal> readChannels(const std::vector<int>& channels, Scale scale, std::size_t maxBytes = 0);
+
+  // One channel (resolved as read() does) as a source read where asked, by
+  // seeking, instead of once whole; nullptr when the file cannot seek (a
+  // pipe, standard input) or its length is not known. Valid while this
+  // input lives; the input is then not read otherwise.
+  std::unique_ptr<SampleSource> source(int channel, Scale scale);
+  bool seekable() const;  // source() would give one
+
  private:
   struct Open;
   std::unique_ptr<Open> open_;
@@ -101,14 +120,20 @@ void refuseOverwrite(const std::string& output, const std::vector<std::string>& 
 // extension.
 int outputFormat(const std::string& path, int likeFormat);
 
-// Writes samples (full scale 1.0, one channel) to path atomically: into a
+// Writes samples (full scale 1.0; channels interleaved) to path atomically: into a
 // temporary file beside it, renamed over path only when complete, so a
 // failed write leaves no partial file. Integer formats get the exact values
 // a read would give back. Temporaries of the same output that a killed
 // writer left are removed first (a live writer's, locked, are left); their
 // names are returned, to be told. Throws Failure (output) on error.
 std::vector<std::string> writeAudio(const std::string& path, const std::vector<double>& samples,
-                                    int sampleRate, int format);
+                                    int sampleRate, int format, int channels = 1);
+
+// The same for a signal made a block at a time: fill(from, count, out)
+// writes frames from .. from + count - 1 (channels interleaved) to out.
+using FrameFill = std::function<void(std::int64_t from, std::int64_t count, double* out)>;
+std::vector<std::string> writeAudio(const std::string& path, std::int64_t frames, const FrameFill& fill,
+                                    int sampleRate, int format, int channels = 1);
 
 // Told when a file is read or written, for a progress display: what is
 // "reading", "read" (done) or "writing". Called on the thread doing it.

@@ -99,15 +99,14 @@ std::vector<CsvRecord> parseCsv(const std::string& text, const std::string& path
   return records;
 }
 
-// The manifest's bytes, read through a bounded buffer whatever the file is
-// (a pipe, a device): more than kMaxManifestBytes ends the read. A NUL byte
-// is left to the row whose file name holds it.
-std::string readBounded(const std::string& path) {
+}  // namespace
+
+std::string readFileBytes(const std::string& path, const char* what, std::size_t maxBytes) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     throw badInput(path,
                    errno == ENOENT ? "no such file" : std::string("cannot read: ") + std::strerror(errno));
-  if (S_ISDIR(st.st_mode)) throw badInput(path, "is a directory, not a manifest");
+  if (S_ISDIR(st.st_mode)) throw badInput(path, fmt("is a directory, not a %s", what));
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw badInput(path, std::string("cannot read: ") + std::strerror(errno));
   std::string text;
@@ -121,16 +120,18 @@ std::string readBounded(const std::string& path) {
       throw badInput(path, std::string("cannot read: ") + std::strerror(e));
     }
     if (n == 0) break;
-    if (text.size() + size_t(n) > kMaxManifestBytes) {
+    if (maxBytes > 0 && text.size() + size_t(n) > maxBytes) {
       ::close(fd);
-      throw badInput(path, fmt("longer than %zu MiB: not a manifest (or a stream without end)",
-                               kMaxManifestBytes >> 20));
+      throw badInput(path,
+                     fmt("longer than %zu MiB: not a %s (or a stream without end)", maxBytes >> 20, what));
     }
     text.append(buffer, size_t(n));
   }
   ::close(fd);
   return text;
 }
+
+namespace {
 
 // A header column that names a file: "file1", or an argument's name.
 bool isFileColumn(const std::string& name) {
@@ -191,7 +192,8 @@ bool writeAll(int fd, const std::string& text) {
 Manifest readManifest(const std::string& path) {
   Manifest manifest;
   manifest.path = path;
-  std::string text = readBounded(path);
+  // A NUL byte is left to the row whose file name holds it.
+  std::string text = readFileBytes(path, "manifest", kMaxManifestBytes);
   static const std::string kBom = "\xEF\xBB\xBF";
   if (text.compare(0, kBom.size(), kBom) == 0) {
     text.erase(0, kBom.size());
@@ -199,9 +201,10 @@ Manifest readManifest(const std::string& path) {
   }
   const std::vector<CsvRecord> records = parseCsv(text, path);
 
-  // Option columns, by position, as the header names them.
+  // Option columns, by position, as the header names them; a channel
+  // column chooses each row's channel.
   std::vector<const OptionEntry*> columns;
-  size_t fileColumns = SIZE_MAX;
+  size_t fileColumns = SIZE_MAX, channelColumn = SIZE_MAX;
   for (size_t i = 0; i < records.size(); ++i) {
     const CsvRecord& r = records[i];
     const std::string name = lower(r.fields[0]);
@@ -216,6 +219,10 @@ Manifest readManifest(const std::string& path) {
           continue;
         }
         if (fileColumns == SIZE_MAX) fileColumns = k - 1;
+        if (column == kChannelColumn) {
+          channelColumn = k;
+          continue;
+        }
         columns[k] = findOption(column);
         if (columns[k] == nullptr)
           throw usageError(fmt("%s:%d: column '%s' is neither a file nor an option of a measurement",
@@ -237,9 +244,14 @@ Manifest readManifest(const std::string& path) {
                            want, size_t(std::count_if(files.begin(), files.end(), [](const std::string& f) {
                              return !f.empty();
                            }))));
-    ManifestRow row{int(manifest.rows.size()) + 1, r.line, m, files};
+    ManifestRow row{int(manifest.rows.size()) + 1, r.line, m, files, Json::object(), Json()};
     for (size_t k = lastFile; k < r.fields.size(); ++k) {
       if (r.fields[k].empty()) continue;
+      if (k == channelColumn) {
+        row.channel = channelJson(
+            channelFromText(lower(r.fields[k]), fmt("%s:%d: %s", path.c_str(), r.line, kChannelColumn)));
+        continue;
+      }
       const OptionEntry* o = k < columns.size() ? columns[k] : nullptr;
       if (o == nullptr)
         throw usageError(
@@ -294,6 +306,7 @@ Job rowJob(const BatchSettings& settings, const ManifestRow& row) {
   job.regularFilesOnly = true;
   const std::filesystem::path base = std::filesystem::path(settings.manifest).parent_path();
   for (const std::string& f : row.files) job.files.push_back(resolve(f, base));
+  if (!row.channel.is_null()) job.channel = channelFromJson(row.channel, kChannelColumn);
   for (const auto& [key, value] : row.options.items()) {
     const OptionEntry* o = findOption(key);
     o->set(job.options, value.is_boolean() ? double(value.get<bool>()) : value.get<double>());
@@ -313,7 +326,7 @@ Json jobJson(const Job& job) {
       files.push_back(std::move(bytes));
     }
   }
-  Json j{{"measurement", m.name}, {"files", std::move(files)}, {"channel", job.channel}};
+  Json j{{"measurement", m.name}, {"files", std::move(files)}, {"channel", channelJson(job.channel)}};
   if (job.regularFilesOnly) j["regular_files_only"] = true;
   j.update(optionsJson(job.options, &m));
   return j;
@@ -321,7 +334,7 @@ Json jobJson(const Job& job) {
 
 Json resultsHeader(const BatchSettings& settings) {
   Json options = optionsJson(settings.options);
-  options["channel"] = settings.channel > 0 ? Json(settings.channel) : Json();
+  options["channel"] = channelJson(settings.channel);
   return Json{{"audiomeas_batch", AUDIOMEAS_VERSION}, {"options", std::move(options)}};
 }
 
@@ -332,6 +345,7 @@ namespace {
 Json lineStem(const ManifestRow& row) {
   Json line{{"row", row.row}, {"measurement", row.measurement->name}, {"files", row.files}};
   if (!row.options.empty()) line["options"] = row.options;
+  if (!row.channel.is_null()) line["options"]["channel"] = row.channel;
   return line;
 }
 
@@ -363,6 +377,39 @@ Json resultLine(const ManifestRow& row, int code, const Json& outcome) {
 
 std::string asWritten(const Json& value) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::string rowLineFault(const Json& j) {
+  if (!j.is_object()) return "not a JSON object";
+  for (const char* key : {"row", "exit_code", "status"})
+    if (!j.contains(key)) return fmt("no \"%s\"", key);
+  const Json& row = j["row"];
+  if (!(row.is_number_unsigned() ? row.get<std::uint64_t>() >= 1
+                                 : row.is_number_integer() && row.get<std::int64_t>() >= 1))
+    return "\"row\" is " + asWritten(row) + ", not a row number";
+  const Json& code = j["exit_code"];
+  const bool codeOk = code.is_number_integer() && code.get<std::int64_t>() >= kExitOk &&
+                      code.get<std::int64_t>() <= kExitOutput;
+  if (!codeOk) return "\"exit_code\" is " + asWritten(code) + ", not an exit code 0..4";
+  const Json& status = j["status"];
+  const int c = code.get<int>();
+  const bool statusOk = c == kExitOk        ? status == "ok"
+                        : c == kExitFlagged ? status == "flagged" || status == "doubtful"
+                                            : status == "error";
+  if (!statusOk) return "\"status\" does not go with its exit code";
+  const bool measured = c == kExitOk || c == kExitFlagged;
+  const char* key = measured ? "result" : "error";
+  if (!j.contains(key)) return fmt("no \"%s\"", key);
+  if (measured ? !j[key].is_object() : !j[key].is_string())
+    return measured ? "\"result\" is not an object" : "\"error\" is not a string";
+  return "";
+}
+
+bool beginsRowLine(const std::string& text) {
+  static const std::string kRow = "{\"row\":";
+  const std::size_t n = std::min(text.size(), kRow.size());
+  if (kRow.compare(0, n, text, 0, n) != 0) return false;
+  return text.size() <= kRow.size() || std::isdigit(static_cast<unsigned char>(text[kRow.size()]));
 }
 
 Json BatchSummary::json() const {
@@ -512,19 +559,9 @@ void ResultsFile::resumeFrom(const std::string& text, const Manifest& manifest) 
       throw refuse(lineNo, fmt("row %d does not match the manifest's row %d (these results belong to another "
                                "manifest)",
                                m.row, m.row));
-    const Json& code = field("exit_code");
-    const bool codeOk = code.is_number_integer() && code.get<std::int64_t>() >= kExitOk &&
-                        code.get<std::int64_t>() <= kExitOutput;
-    if (!codeOk) throw refuse(lineNo, "\"exit_code\" is " + asWritten(code) + ", not an exit code 0..4");
-    const Json& status = field("status");
-    const bool statusOk =
-        code.get<int>() == kExitFlagged
-            ? status == "flagged" || status == "doubtful"
-            : asWritten(resultLine(m, code.get<int>(), Json::object())["status"]) == asWritten(status);
-    if (!statusOk) throw refuse(lineNo, "\"status\" does not go with its exit code");
-    const bool measured = code.get<int>() == kExitOk || code.get<int>() == kExitFlagged;
-    if (measured ? !field("result").is_object() : !field("error").is_string())
-      throw refuse(lineNo, measured ? "\"result\" is not an object" : "\"error\" is not a string");
+    if (const std::string fault = rowLineFault(j); !fault.empty()) throw refuse(lineNo, fault);
+    const Json& code = j["exit_code"];
+    const Json& status = j["status"];
     if (j.value("retry", false)) {
       doneBefore_.erase(m.row);
       statuses_.erase(m.row);

@@ -25,7 +25,16 @@ struct ManifestRow {
   const MeasurementEntry* measurement = nullptr;
   std::vector<std::string> files;
   Json options = Json::object();  // key -> value, only those the row sets
+  Json channel;                   // the row's channel column (K or "all"); null: the batch's
 };
+
+// A file's bytes, read through a fixed buffer whatever the file is (a pipe,
+// a device); more than maxBytes (0: no bound) ends the read. Throws Failure
+// (bad input) naming the file, and what it is not ("manifest").
+std::string readFileBytes(const std::string& path, const char* what, std::size_t maxBytes = 0);
+
+// The manifest column that chooses a row's channel.
+inline constexpr const char* kChannelColumn = "channel";
 
 struct Manifest {
   std::string path;
@@ -80,6 +89,14 @@ Json resultLine(const ManifestRow& row, int code, const Json& outcome);
 // A value as the results file carries it: compact UTF-8; bytes of a file
 // name that are not UTF-8 become U+FFFD, on writing and on comparing.
 std::string asWritten(const Json& value);
+
+// What is wrong with a row line of a results file, its manifest aside: its
+// row number, exit code, status and result or error; "" when nothing.
+std::string rowLineFault(const Json& line);
+
+// Whether text, a results file's unfinished last line, begins as a row's
+// line does (a line a batch writes after its header).
+bool beginsRowLine(const std::string& text);
 
 struct BatchSummary {
   std::size_t rows = 0, runNow = 0, doneBefore = 0, ok = 0, doubtful = 0, flagged = 0, failed = 0, notRun = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "batch.hpp"
+#include "campaign.hpp"
 #include "capi_result.hpp"
 #include "entry_checks.hpp"
 #include "export.hpp"
@@ -63,7 +64,7 @@ audiomeas_result* measureWith(const char* name, std::initializer_list<std::span<
   return run([&](audiomeas_result& r) {
     capi::requireRateFits(rate);
     const std::vector<std::span<const double>> all(signals);
-    store(r, measureArrays(measurementNamed(name), all, rate, o));
+    store(r, measureArrays(measurementNamed(name), all, std::vector<double>(all.size(), rate), o));
   });
 }
 
@@ -106,6 +107,19 @@ AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const dou
     if (count > 0 && (signals == nullptr || lengths == nullptr)) throw usageError("no signals to read");
     // The options are read as a job's are: the same checks, the same messages.
     Json job = options_json != nullptr ? parseJson(options_json, "the options") : Json::object();
+    // Signals at rates of their own: "sample_rates", one each, in place of sample_rate.
+    std::vector<double> rates(size_t(count), sample_rate);
+    if (job.is_object() && job.contains(kSampleRatesKey)) {
+      const Json given = job[kSampleRatesKey];
+      job.erase(kSampleRatesKey);
+      if (!given.is_array() || given.size() != rates.size())
+        throw usageError(fmt("\"%s\" holds one rate for each of the %d signals", kSampleRatesKey, count));
+      for (size_t k = 0; k < rates.size(); ++k) {
+        if (!given[k].is_number()) throw usageError(fmt("\"%s\"[%zu] is not a number", kSampleRatesKey, k));
+        rates[k] = given[k].get<double>();
+        capi::requireRateFits(rates[k]);
+      }
+    }
     job["measurement"] = m.name;
     const Options options = jobFromJson(job).options;
     std::vector<std::span<const double>> views;
@@ -114,7 +128,7 @@ AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const dou
         throw InputError(m.arguments[size_t(k)].name, "no samples to read");
       views.push_back(view(signals[k], lengths[k]));
     }
-    store(r, measureArrays(m, views, sample_rate, options));
+    store(r, measureArrays(m, views, rates, options));
   });
 }
 
@@ -194,6 +208,15 @@ AM_EXPORT audiomeas_result* audiomeas_batch_summary(const audiomeas_batch* batch
 }
 
 AM_EXPORT void audiomeas_batch_free(audiomeas_batch* batch) { delete batch; }
+
+AM_EXPORT audiomeas_result* audiomeas_campaign_report(const char* results_path, const char* output_path) {
+  return run([&](audiomeas_result& r) {
+    if (results_path == nullptr || output_path == nullptr)
+      throw usageError("no results file or no output file");
+    r.json = asWritten(writeCampaignReport(results_path, output_path));
+    r.code = kExitOk;
+  });
+}
 
 AM_EXPORT int audiomeas_result_code(const audiomeas_result* result) {
   return result != nullptr ? result->code : kExitBadInput;

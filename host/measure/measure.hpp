@@ -16,7 +16,7 @@ namespace audiomeas::host {
 struct Job {
   std::string measurement;         // a name of the measurement table
   std::vector<std::string> files;  // in the measurement's argument order
-  int channel = 0;                 // 1-based; 0: files must be single-channel
+  int channel = 0;                 // 1-based; 0: files must be single-channel; kAllChannels: every one
   std::string alignedOutput;       // align only; empty: none written
   Options options;
   bool memoryAdmitted = false;  // the caller admitted its memory (batch's budget): not checked again
@@ -64,9 +64,11 @@ Outcome runJob(const Job& job);
 // any raised flag, the failed test with its value and limit.
 std::string describe(const Json& report);
 
-// One measurement on sample arrays the caller holds (the C API and Python):
-// refused first when what it adds would not fit in the memory available.
-Measurement measureArrays(const MeasurementEntry& measurement, Signals signals, double sampleRate,
-                          const Options& options);
+// One measurement on sample arrays the caller holds (the C API and Python),
+// each at its rate (Hz, in argument order; converted to the measurement's
+// as a job's files are): refused first when what it adds would not fit in
+// the memory available.
+Measurement measureArrays(const MeasurementEntry& measurement, Signals signals,
+                          const std::vector<double>& rates, const Options& options);
 
 }  // namespace audiomeas::host

@@ -1,8 +1,10 @@
 #include "measurements.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdlib>
 
 #include "align_window.hpp"
 #include "envelo_estimation.hpp"
@@ -23,30 +25,44 @@ const OptionEntry kDetailsOption{"details",
                                  [](Options& o, double v) { o.details = v != 0.0; },
                                  [](const Options& o) { return o.details ? 1.0 : 0.0; }};
 
+const OptionEntry kWindowOption{
+    "window_s",
+    "--window",
+    OptionType::kNumber,
+    0.0,
+    0.0,
+    1e9,
+    "s",
+    "find the delay on the first SECONDS of both signals and apply it to the whole "
+    "recording (memory grows with the window; assumes a constant delay); 0: all of "
+    "them, else at least " AUDIOMEAS_MIN_WINDOW_TEXT " s",
+    [](Options& o, double v) {
+      // The table's limits hold one range; 0 stands apart from it.
+      if (!windowAccepted(v))
+        throw usageError(
+            fmt("%s (%s): %g s is too short to align on; "
+                "give 0 (no window) or at least %g s",
+                kWindowOption.key, kWindowOption.flag, v, kMinWindowSeconds));
+      o.windowSeconds = v;
+    },
+    [](const Options& o) { return o.windowSeconds; }};
+
+const OptionEntry kResampleOption{
+    "resample",
+    "--no-resample",
+    OptionType::kFlag,
+    1.0,
+    0.0,
+    1.0,
+    "",
+    "an input at another sample rate than the measurement's (a fixed one, else the first input's) is "
+    "converted to it (libsoxr, very high quality); turned off, it is refused",
+    [](Options& o, double v) { o.resample = v != 0.0; },
+    [](const Options& o) { return o.resample ? 1.0 : 0.0; }};
+
 namespace {
 
 // ---- options ----
-
-const OptionEntry kWindow{"window_s",
-                          "--window",
-                          OptionType::kNumber,
-                          0.0,
-                          0.0,
-                          1e9,
-                          "s",
-                          "find the delay on the first SECONDS of both signals and apply it to the whole "
-                          "recording (memory grows with the window; assumes a constant delay); 0: all of "
-                          "them, else at least " AUDIOMEAS_MIN_WINDOW_TEXT " s",
-                          [](Options& o, double v) {
-                            // The table's limits hold one range; 0 stands apart from it.
-                            if (!windowAccepted(v))
-                              throw usageError(
-                                  fmt("%s (%s): %g s is too short to align on; "
-                                      "give 0 (no window) or at least %g s",
-                                      kWindow.key, kWindow.flag, v, kMinWindowSeconds));
-                            o.windowSeconds = v;
-                          },
-                          [](const Options& o) { return o.windowSeconds; }};
 
 const OptionEntry kLibraryOutput{"library_output",
                                  "--library-output",
@@ -269,7 +285,7 @@ const std::vector<MeasurementEntry>& measurements() {
        "synkro",
        "match RECORDING to REFERENCE (synkro): total delay, its coarse and fine parts, verdict",
        {{"reference", "reference signal"}, {"recording", "recording to match"}},
-       {&kWindow, &kLibraryOutput, &kDetailsOption},
+       {&kWindowOption, &kLibraryOutput, &kResampleOption, &kDetailsOption},
        Scale::kUnit,
        0.0,
        "alignment_failed",
@@ -277,23 +293,29 @@ const std::vector<MeasurementEntry>& measurements() {
        "aligned",
        "align on the first part only (--window SECONDS; window_s in Python and in manifests), or use a "
        "machine with more memory",
+       "sub_sample_delay_samples",
        alignWorkBytes,
        [](Signals s, double rate, const Options& o) { return align(s[0], s[1], rate, o); },
+       [](const std::vector<const SampleSource*>& s, double rate, const Options& o) {
+         return align(*s[0], *s[1], rate, o, false);
+       },
        describeAlign},
       {"attack-release",
        "envelo",
        "settle times after the level steps of the 115.5 s test signal (envelo), 48 kHz, 16-bit scale",
        {{"reference", "the test signal (115.5 s at 48 kHz; `audiomeas generate attack-release` writes it)"},
         {"recording", "its recording through the device, covering the test signal after its delay"}},
-       {&kPad, &kDetailsOption},
+       {&kPad, &kResampleOption, &kDetailsOption},
        Scale::kInt16,
        double(envelo::kSampleRate),
        "alignment_failed",
        true,
        nullptr,
        "use shorter recordings or a machine with more memory",
+       nullptr,
        attackReleaseWorkBytes,
        [](Signals s, double rate, const Options& o) { return attackRelease(s[0], s[1], rate, o); },
+       nullptr,
        describeAttackRelease},
       {"transient-snr",
        "burstra",
@@ -301,15 +323,17 @@ const std::vector<MeasurementEntry>& measurements() {
        {{"presence", "presence signal (its length sets the 5 ms frames)"},
         {"activity", "activity signal (active above -30 dB)"},
         {"measured", "the signal whose levels are reported"}},
-       {&kDetailsOption},
+       {&kResampleOption, &kDetailsOption},
        Scale::kInt16,
        0.0,
        "warning",
        false,
        nullptr,
        "use shorter recordings or a machine with more memory",
+       nullptr,
        transientSnrWorkBytes,
        [](Signals s, double rate, const Options& o) { return transientSnr(s[0], s[1], s[2], rate, o); },
+       nullptr,
        describeTransientSnr},
   };
   return kTable;
@@ -376,12 +400,30 @@ void setOption(const OptionEntry& o, const Json& value, Options& options, const 
 
 int channelFromJson(const Json& value, const std::string& where) {
   if (value.is_null()) return 0;
+  if (value.is_string() && value.get<std::string>() == kAllChannelsWord) return kAllChannels;
   // A boolean is no number here (JSON's true is not channel 1); the range is
   // checked on the double before the cast to int.
   const double v = value.is_number() ? value.get<double>() : -1.0;
   if (v != std::floor(v) || v < 0.0 || v > double(kMaxChannel))
-    throw usageError(fmt("%s is %s, not a channel 1..%d", where.c_str(), value.dump().c_str(), kMaxChannel));
+    throw usageError(fmt("%s is %s, not a channel 1..%d or \"%s\"", where.c_str(), value.dump().c_str(),
+                         kMaxChannel, kAllChannelsWord));
   return static_cast<int>(v);
+}
+
+int channelFromText(const std::string& text, const std::string& where) {
+  if (text == kAllChannelsWord) return kAllChannels;
+  char* end = nullptr;
+  errno = 0;
+  const long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || errno != 0 || v < 1 || v > kMaxChannel)
+    throw usageError(fmt("%s is '%s', not a channel 1..%d or %s", where.c_str(), text.c_str(), kMaxChannel,
+                         kAllChannelsWord));
+  return static_cast<int>(v);
+}
+
+Json channelJson(int channel) {
+  if (channel == kAllChannels) return kAllChannelsWord;
+  return channel > 0 ? Json(channel) : Json();
 }
 
 namespace {
@@ -443,13 +485,11 @@ Json measurementTableJson() {
                      {"one_at_a_time", m.oneAtATime},
                      {"signal_out", m.signalOut != nullptr ? Json(m.signalOut) : Json()}};
   }
-  return Json{{"measurements", std::move(table)},
-              {"channel",
-               {{"minimum", 1},
-                {"maximum", kMaxChannel},
-                {"help",
-                 "channel K (1-based) of multi-channel files; needed for them (mono files are used "
-                 "as they are)"}}}};
+  return Json{
+      {"measurements", std::move(table)},
+      {"sample_rates_key", kSampleRatesKey},
+      {"channel",
+       {{"minimum", 1}, {"maximum", kMaxChannel}, {"all", kAllChannelsWord}, {"help", kChannelHelp}}}};
 }
 
 }  // namespace audiomeas::host

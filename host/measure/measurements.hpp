@@ -54,10 +54,19 @@ struct MeasurementEntry {
   bool oneAtATime;           // its library serves one call per process at a time
   const char* signalOut;     // its result's signal ("aligned": -o writes it); nullptr: none
   const char* memoryAdvice;  // what to do when it would not fit
+  // The report's delay to a fraction of a sample, in samples, from which
+  // --channel all gives each channel's delay relative to the first; nullptr:
+  // the measurement has none.
+  const char* channelDelayField;
   // Bytes its library call works in beyond the inputs, for input lengths in
   // argument order and windowSamples (0: none) of options.
   double (*workBytes)(const std::vector<long long>& lengths, long long windowSamples);
   Measurement (*run)(Signals signals, double sampleRate, const Options& options);
+  // The same on files read only where needed, with a window (--window):
+  // memory then follows the window, not the files. nullptr: the
+  // measurement reads its inputs whole.
+  Measurement (*runSources)(const std::vector<const SampleSource*>& sources, double sampleRate,
+                            const Options& options);
   // The lines a person reads for a report with its file names.
   std::string (*describe)(const Json& report);
 };
@@ -67,6 +76,11 @@ const std::vector<MeasurementEntry>& measurements();
 // The option every measurement takes: the arrays behind a result, which
 // only the JSON carries.
 extern const OptionEntry kDetailsOption;
+// The option every measurement takes: converting inputs to one rate. A flag
+// on by default; its command-line flag turns it off.
+extern const OptionEntry kResampleOption;
+// align's window (--window), which bounds its memory.
+extern const OptionEntry kWindowOption;
 
 // nullptr when name is none of them (names are matched exactly).
 const MeasurementEntry* findMeasurement(std::string_view name);
@@ -91,9 +105,24 @@ void checkOptionValue(const OptionEntry& o, double value, const std::string& whe
 // checked as checkOptionValue does.
 void setOption(const OptionEntry& o, const Json& value, Options& options, const std::string& where);
 
-// A channel choice from JSON: null or 0 is none (single-channel files), else
+// The array calls' key for signals at rates of their own (one each, Hz).
+inline constexpr const char* kSampleRatesKey = "sample_rates";
+
+// A job's channel choice: 0 none (single-channel files), K (1-based) one
+// channel, kAllChannels every channel in one run.
+inline constexpr int kAllChannels = -1;
+inline constexpr const char* kAllChannelsWord = "all";
+inline constexpr const char* kChannelHelp =
+    "channel K (1-based) of multi-channel files, or all: every channel in one run, one report each "
+    "(a mono file goes with every channel); needed for multi-channel files";
+
+// A channel choice from JSON: null or 0 is none, "all" every channel, else
 // 1 .. kMaxChannel. Throws usageError naming where.
 int channelFromJson(const Json& value, const std::string& where);
+// The same from text ("all", "2"): the command line's and a manifest's.
+int channelFromText(const std::string& text, const std::string& where);
+// A choice as JSON: null, K or "all".
+Json channelJson(int channel);
 
 // The options as JSON (key -> value in its type), every option of the table
 // when all, else those of m.

@@ -76,23 +76,37 @@ double interpolate(std::span<const double> x, double pos) {
 }
 
 // y[i] = the recording at reference sample from + i under the delay model
-// d(t) = dc + slope (t - centre).
-std::vector<double> warped(std::span<const double> recording, std::int64_t from, std::int64_t count,
-                           double dc, double slope, double centre) {
-  std::vector<double> y(static_cast<size_t>(count), 0.0);
-  const auto m = static_cast<std::int64_t>(recording.size());
+// d(t) = dc + slope (t - centre). Reads only the part of the recording the
+// kernel reaches; shifting the positions by a whole number of samples is
+// exact, so the values are those over the whole recording.
+std::vector<double> warped(const SampleSource& recording, std::int64_t from, std::int64_t count, double dc,
+                           double slope, double centre) {
+  std::vector<double> y(static_cast<size_t>(count), 0.0), buffer;
+  const std::int64_t m = recording.size();
+  if (count <= 0) return y;
   if (slope == 0.0 && dc == std::floor(dc)) {
     const std::int64_t shift = static_cast<std::int64_t>(dc);
-    for (std::int64_t i = 0; i < count; ++i) {
-      const std::int64_t j = from + i + shift;
-      if (j >= 0 && j < m) y[size_t(i)] = recording[size_t(j)];
+    const std::int64_t lo = std::clamp<std::int64_t>(from + shift, 0, m);
+    const std::int64_t hi = std::clamp<std::int64_t>(from + shift + count, 0, m);
+    if (lo < hi) {
+      const std::span<const double> part = recording.read(lo, hi - lo, buffer);
+      std::copy(part.begin(), part.end(), y.begin() + (lo - (from + shift)));
     }
     return y;
   }
-  for (std::int64_t i = 0; i < count; ++i) {
+  const auto at = [&](std::int64_t i) {
     const double t = double(from + i);
-    y[size_t(i)] = interpolate(recording, t + dc + slope * (t - centre));
-  }
+    return t + dc + slope * (t - centre);
+  };
+  const double a = at(0), b = at(count - 1);
+  const double low = std::min(a, b) - kHalfWidth - 1, high = std::max(a, b) + kHalfWidth + 2;
+  // Compared in double first: a delay may lie anywhere (or be NaN).
+  if (!(low < double(m)) || !(high > 0.0)) return y;
+  const auto lo = static_cast<std::int64_t>(std::max(0.0, std::floor(low)));
+  const auto hi = static_cast<std::int64_t>(std::min(double(m), std::ceil(high)));
+  if (lo >= hi) return y;
+  const std::span<const double> part = recording.read(lo, hi - lo, buffer);
+  for (std::int64_t i = 0; i < count; ++i) y[size_t(i)] = interpolate(part, at(i) - double(lo));
   return y;
 }
 
@@ -171,14 +185,14 @@ double sumSquares(const double* x, std::int64_t n) {
 // The delay over reference samples from .. from + w - 1, searched within K
 // samples of the model d(t) = dc + slope (t - centre); the delay is that at
 // the window's middle.
-WindowDelay windowDelay(std::span<const double> reference, std::span<const double> recording,
-                        std::int64_t from, std::int64_t w, double dc, double slope, std::int64_t K,
-                        int polarity) {
+WindowDelay windowDelay(const SampleSource& reference, const SampleSource& recording, std::int64_t from,
+                        std::int64_t w, double dc, double slope, std::int64_t K, int polarity) {
   WindowDelay out;
   out.centre = double(from) + double(w) / 2.0;
   out.delay = kNaN;
   out.coefficient = kNaN;
-  const std::span<const double> x = reference.subspan(size_t(from), size_t(w));
+  std::vector<double> buffer;
+  const std::span<const double> x = reference.read(from, w, buffer);
   const std::vector<double> y = warped(recording, from - K, w + 2 * K, dc, slope, out.centre);
   const std::vector<double> r = lagCorrelation(x, y, K);
   const double sign = polarity < 0 ? -1.0 : 1.0;
@@ -239,26 +253,35 @@ bool usable(const WindowDelay& w) {
 
 // ---- match score ----
 
-MatchScore matchScore(std::span<const double> reference, std::span<const double> recording,
-                      std::int64_t delay) {
+MatchScore matchScore(const SampleSource& reference, const SampleSource& recording, std::int64_t delay) {
   MatchScore s;
-  const Overlap o = overlapOf(std::int64_t(reference.size()), std::int64_t(recording.size()), delay);
+  const Overlap o = overlapOf(reference.size(), recording.size(), delay);
   s.overlapSamples = o.size();
+  // In blocks, each sum in sample order as over the whole arrays.
+  constexpr std::int64_t kBlock = std::int64_t(1) << 16;
+  std::vector<double> bufferR, bufferA;
+  const auto blocks = [&](auto&& each) {
+    for (std::int64_t t = o.first; t < o.last; t += kBlock) {
+      const std::int64_t b = std::min(kBlock, o.last - t);
+      each(reference.read(t, b, bufferR), recording.read(t + delay, b, bufferA));
+    }
+  };
   double rr = 0.0, aa = 0.0, ra = 0.0;
-  for (std::int64_t t = o.first; t < o.last; ++t) {
-    const double r = reference[size_t(t)], a = recording[size_t(t + delay)];
-    rr += r * r, aa += a * a, ra += r * a;
-  }
+  blocks([&](std::span<const double> r, std::span<const double> a) {
+    for (size_t i = 0; i < r.size(); ++i) rr += r[i] * r[i], aa += a[i] * a[i], ra += r[i] * a[i];
+  });
   s.coefficient = s.overlapSamples > 0 ? ra / (std::sqrt(rr) * std::sqrt(aa)) : kNaN;
   s.residualDb = kNaN;
   if (std::isfinite(s.coefficient)) {
     // Summed, not taken as 1 - coefficient^2, which cancels near a match.
     const double gain = ra / aa;
     double e = 0.0;
-    for (std::int64_t t = o.first; t < o.last; ++t) {
-      const double d = reference[size_t(t)] - gain * recording[size_t(t + delay)];
-      e += d * d;
-    }
+    blocks([&](std::span<const double> r, std::span<const double> a) {
+      for (size_t i = 0; i < r.size(); ++i) {
+        const double d = r[i] - gain * a[i];
+        e += d * d;
+      }
+    });
     s.residualDb = e > 0.0 ? std::max(kResidualFloorDb, 10.0 * std::log10(e / rr)) : kResidualFloorDb;
   }
   const double c = std::fabs(s.coefficient);
@@ -269,10 +292,10 @@ MatchScore matchScore(std::span<const double> reference, std::span<const double>
 
 // ---- sub-sample delay ----
 
-WindowDelay subSampleDelay(std::span<const double> reference, std::span<const double> recording,
-                           std::int64_t delay, int polarity) {
-  const Overlap o = overlapOf(std::int64_t(reference.size()), std::int64_t(recording.size()), delay);
-  const std::int64_t w = std::min(o.size(), kMaxSubSampleWindow);
+WindowDelay subSampleDelay(const SampleSource& reference, const SampleSource& recording, std::int64_t delay,
+                           int polarity, std::int64_t maxWindow) {
+  const Overlap o = overlapOf(reference.size(), recording.size(), delay);
+  const std::int64_t w = std::min(o.size(), maxWindow);
   if (w < 1) return {0.0, kNaN, kNaN};
   const std::int64_t from = o.first + (o.size() - w) / 2;
   // The whole peak within 8 samples of the delay, with the interpolator's reach.
@@ -281,10 +304,10 @@ WindowDelay subSampleDelay(std::span<const double> reference, std::span<const do
 
 // ---- drift ----
 
-Drift drift(std::span<const double> reference, std::span<const double> recording, std::int64_t delay,
-            int polarity, double sampleRate) {
+Drift drift(const SampleSource& reference, const SampleSource& recording, std::int64_t delay, int polarity,
+            double sampleRate) {
   Drift d;
-  const Overlap o = overlapOf(std::int64_t(reference.size()), std::int64_t(recording.size()), delay);
+  const Overlap o = overlapOf(reference.size(), recording.size(), delay);
   const std::int64_t n = o.size();
   // Limited in double before rounding: any rate gives a window that fits.
   const auto w = std::llround(std::min(kDriftWindowSeconds * sampleRate, double(n / 4)));
@@ -328,9 +351,14 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
     return d;
   }
   d.ppm = slope * 1e6;
-  const std::int64_t step = (a2 - a1) / std::max(1, kDelaySeriesWindows - 1);
-  for (int i = 0; i < kDelaySeriesWindows; ++i) {
-    const std::int64_t from = i + 1 == kDelaySeriesWindows ? a2 : a1 + i * step;
+  // One window a kDelaySeriesSpacingSeconds over a long overlap, so that
+  // drift and dropouts show over its whole length.
+  const auto windows = static_cast<int>(
+      std::clamp<double>(std::floor(double(n) / (kDelaySeriesSpacingSeconds * sampleRate)) + 1.0,
+                         kDelaySeriesWindows, kMaxDelaySeriesWindows));
+  const std::int64_t step = (a2 - a1) / std::max(1, windows - 1);
+  for (int i = 0; i < windows; ++i) {
+    const std::int64_t from = i + 1 == windows ? a2 : a1 + i * step;
     const double centre = double(from) + double(w) / 2.0;
     WindowDelay wd = windowDelay(reference, recording, from, w, d1 + slope * (centre - c1), slope,
                                  kHalfWidth + 17, polarity);
@@ -346,20 +374,21 @@ Drift drift(std::span<const double> reference, std::span<const double> recording
 // int64_t); any other has no match to score.
 static bool wholeFits(double delay) { return std::fabs(delay) < 0x1p62; }
 
-Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay) {
+Json matchJson(const SampleSource& reference, const SampleSource& recording, double delay) {
   if (!wholeFits(delay)) return scoreJson(MatchScore{kNaN, kNaN, 0, "no match", 0});
   return scoreJson(matchScore(reference, recording, std::int64_t(delay)));
 }
 
-Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording, double delay,
-                      double sampleRate) {
+Json alignmentOpinion(const SampleSource& reference, const SampleSource& recording, double delay,
+                      double sampleRate, std::int64_t maxSubSampleWindow) {
   const bool finite = wholeFits(delay);
   const auto whole = finite ? std::int64_t(delay) : 0;
   const MatchScore score =
       finite ? matchScore(reference, recording, whole) : MatchScore{kNaN, kNaN, 0, "no match", 0};
   Json subSample, driftJson;
   if (score.polarity != 0)
-    subSample = finiteOrNull(subSampleDelay(reference, recording, whole, score.polarity).delay);
+    subSample =
+        finiteOrNull(subSampleDelay(reference, recording, whole, score.polarity, maxSubSampleWindow).delay);
   // A large drift spoils the match over a long overlap while each window
   // still matches: the drift is sought even without a match, with either
   // polarity when the score cannot tell.

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "report.hpp"
+#include "sample_source.hpp"
 
 namespace audiomeas::host {
 
@@ -30,7 +31,12 @@ inline constexpr double kDriftWindowSeconds = 10.0;
 inline constexpr double kMinDriftWindowSeconds = 0.5;
 inline constexpr double kMaxDriftPpm = 2000.0;
 inline constexpr double kDriftLimitPpm = 20.0;
+// The delay-over-time series: at least kDelaySeriesWindows windows across
+// the overlap, one every kDelaySeriesSpacingSeconds on a longer one, at
+// most kMaxDelaySeriesWindows.
 inline constexpr int kDelaySeriesWindows = 8;
+inline constexpr double kDelaySeriesSpacingSeconds = 60.0;
+inline constexpr int kMaxDelaySeriesWindows = 120;
 
 struct MatchScore {
   double coefficient = 0.0;  // NaN: no overlap, or a side silent over it
@@ -42,8 +48,7 @@ struct MatchScore {
 
 // The reference against the recording moved by the whole delay, over the
 // samples where both exist.
-MatchScore matchScore(std::span<const double> reference, std::span<const double> recording,
-                      std::int64_t delay);
+MatchScore matchScore(const SampleSource& reference, const SampleSource& recording, std::int64_t delay);
 
 struct WindowDelay {
   double centre = 0.0;       // reference sample at the window's middle
@@ -55,26 +60,43 @@ struct WindowDelay {
 // (its middle kMaxSubSampleWindow samples when longer): the correlation
 // peak, band-limited-interpolated. polarity picks the peak's sign.
 inline constexpr std::int64_t kMaxSubSampleWindow = std::int64_t(1) << 22;
-WindowDelay subSampleDelay(std::span<const double> reference, std::span<const double> recording,
-                           std::int64_t delay, int polarity);
+WindowDelay subSampleDelay(const SampleSource& reference, const SampleSource& recording, std::int64_t delay,
+                           int polarity, std::int64_t maxWindow = kMaxSubSampleWindow);
 
 struct Drift {
   std::string reason;  // empty when measured
   std::int64_t windowSamples = 0;
   WindowDelay start, end;
   double ppm = 0.0;                 // positive: the delay grows (the recording's clock runs fast)
-  std::vector<WindowDelay> series;  // kDelaySeriesWindows windows across the overlap
+  std::vector<WindowDelay> series;  // windows across the overlap (kDelaySeriesWindows ..)
 };
 
-Drift drift(std::span<const double> reference, std::span<const double> recording, std::int64_t delay,
-            int polarity, double sampleRate);
+Drift drift(const SampleSource& reference, const SampleSource& recording, std::int64_t delay, int polarity,
+            double sampleRate);
 
 // The report entries: "match" (attack-release carries that one alone) and,
 // for align, "sub_sample_delay_samples", "sub_sample_delay_ms" (null without
 // a match) and "drift" (sought even without a match: a large drift spoils
 // the match over a long overlap). A delay that is not finite gives nulls.
-Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay);
-Json alignmentOpinion(std::span<const double> reference, std::span<const double> recording, double delay,
-                      double sampleRate);
+Json matchJson(const SampleSource& reference, const SampleSource& recording, double delay);
+Json alignmentOpinion(const SampleSource& reference, const SampleSource& recording, double delay,
+                      double sampleRate, std::int64_t maxSubSampleWindow = kMaxSubSampleWindow);
+
+// The same on arrays in memory.
+inline MatchScore matchScore(std::span<const double> reference, std::span<const double> recording,
+                             std::int64_t delay) {
+  return matchScore(SpanSource(reference), SpanSource(recording), delay);
+}
+inline WindowDelay subSampleDelay(std::span<const double> reference, std::span<const double> recording,
+                                  std::int64_t delay, int polarity) {
+  return subSampleDelay(SpanSource(reference), SpanSource(recording), delay, polarity);
+}
+inline Drift drift(std::span<const double> reference, std::span<const double> recording, std::int64_t delay,
+                   int polarity, double sampleRate) {
+  return drift(SpanSource(reference), SpanSource(recording), delay, polarity, sampleRate);
+}
+inline Json matchJson(std::span<const double> reference, std::span<const double> recording, double delay) {
+  return matchJson(SpanSource(reference), SpanSource(recording), delay);
+}
 
 }  // namespace audiomeas::host

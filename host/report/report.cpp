@@ -118,15 +118,23 @@ Json correlationSketch(const double* magnitude, std::int64_t count, std::int64_t
 
 Json vectorJson(const double* x, std::int64_t n) { return Json(std::vector<double>(x, x + n)); }
 
-// The recording on the reference's time line after the whole delay: every
-// recording sample that overlaps the reference, zeros elsewhere.
-std::vector<double> shifted(std::span<const double> recording, std::int64_t n, std::int64_t delay) {
+// Samples from .. from + count - 1 of the recording on the reference's time
+// line after the whole delay: every recording sample that overlaps the
+// reference, zeros elsewhere.
+void shiftedPart(const SampleSource& recording, std::int64_t from, std::int64_t count, std::int64_t delay,
+                 double* y) {
+  std::fill(y, y + count, 0.0);
+  const std::int64_t first = std::clamp<std::int64_t>(-delay, from, from + count);
+  const std::int64_t last = std::clamp<std::int64_t>(recording.size() - delay, from, from + count);
+  if (first >= last) return;
+  std::vector<double> buffer;
+  const std::span<const double> part = recording.read(first + delay, last - first, buffer);
+  std::copy(part.begin(), part.end(), y + (first - from));
+}
+
+std::vector<double> shifted(const SampleSource& recording, std::int64_t n, std::int64_t delay) {
   std::vector<double> out(static_cast<size_t>(n), 0.0);
-  const auto m = static_cast<std::int64_t>(recording.size());
-  const std::int64_t first = std::clamp<std::int64_t>(-delay, 0, n);
-  const std::int64_t last = std::clamp<std::int64_t>(m - delay, 0, n);
-  if (first < last)
-    std::copy(recording.begin() + (first + delay), recording.begin() + (last + delay), out.begin() + first);
+  shiftedPart(recording, 0, n, delay, out.data());
   return out;
 }
 
@@ -250,6 +258,12 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   requireLength(recording, "recording", 1, sampleRate, "matching");
   requireFinite(reference, "reference", sampleRate);
   requireFinite(recording, "recording", sampleRate);
+  return align(SpanSource(reference), SpanSource(recording), sampleRate, options, true);
+}
+
+Measurement align(const SampleSource& reference, const SampleSource& recording, double sampleRate,
+                  const Options& options, bool keepSignal) {
+  requireRate(sampleRate);
   const double window = options.windowSeconds;
   if (!(window >= 0.0) || !std::isfinite(window))
     throw InputError("window", fmt("%g s is not a length of time", window));
@@ -260,17 +274,25 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
     throw InputError("window",
                      "the library's own array covers the window only; "
                      "a window and the library output do not go together");
-  initialise();
 
   // The stretch the library sees: all of both signals, or their first
-  // window seconds.
+  // window seconds, read from the sources only that far.
   const auto windowSamples = static_cast<std::int64_t>(std::min(window * sampleRate, 2147483647.0));
-  const auto cut = [&](std::span<const double> x) {
-    return window > 0.0
-               ? x.first(std::min<size_t>(x.size(), size_t(std::max<std::int64_t>(windowSamples, 1))))
-               : x;
+  std::vector<double> refBuffer, recBuffer;
+  const auto cut = [&](const SampleSource& x, std::vector<double>& buffer) {
+    const std::int64_t n =
+        window > 0.0 ? std::min(x.size(), std::max<std::int64_t>(windowSamples, 1)) : x.size();
+    return x.read(0, n, buffer);
   };
-  const std::span<const double> refSeen = cut(reference), recSeen = cut(recording);
+  const std::span<const double> refSeen = cut(reference, refBuffer), recSeen = cut(recording, recBuffer);
+  requireLength(refSeen, "reference", 1, sampleRate, "matching");
+  requireLength(recSeen, "recording", 1, sampleRate, "matching");
+  // Arrays were checked whole by the caller; a file read in part is checked
+  // where the library reads it.
+  requireFinite(refSeen, "reference", sampleRate);
+  requireFinite(recSeen, "recording", sampleRate);
+  initialise();
+
   HostColumn r(refSeen), c(recSeen);
   OutputColumn out(refSeen.size());
   const auto n = static_cast<std::int64_t>(refSeen.size());
@@ -285,6 +307,10 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   };
   double fineLag = 0.0, failed = 1.0;
   synkro::synkro_2(r.get(), c.get(), sampleRate, out.get(), &fineLag, &failed, &rep);
+  // The window read from a file is the library's alone: freed before the
+  // opinion reads its own parts.
+  std::vector<double>().swap(refBuffer);
+  std::vector<double>().swap(recBuffer);
 
   const double delay = fineLag - rep.coarseShift;
   using R = synkro::Report::Rejection;
@@ -327,8 +353,8 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   Measurement result;
   result.report = Json{{"measurement", "align"},
                        {"sample_rate", sampleRate},
-                       {"reference_samples", std::int64_t(reference.size())},
-                       {"recording_samples", std::int64_t(recording.size())},
+                       {"reference_samples", reference.size()},
+                       {"recording_samples", recording.size()},
                        {"verdict", nullptr},
                        {"verdict_reasons", Json::array()},
                        {"window_samples", window > 0.0 ? Json(n) : Json()},
@@ -348,7 +374,10 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
                          {"recording_block", countJson(rep.recordingOnset)},
                          {"recording_threshold_db", rep.recordingThreshold}}},
                        {"aligned_samples", options.libraryOutput ? "library" : "total_delay"}};
-  result.report.update(alignmentOpinion(reference, recording, delay, sampleRate));
+  // Through a window the sub-sample delay is sought over the window's length.
+  result.report.update(
+      alignmentOpinion(reference, recording, delay, sampleRate,
+                       window > 0.0 ? std::min(kMaxSubSampleWindow, n) : kMaxSubSampleWindow));
   std::vector<Concern> concerns;
   if (failed != 0.0) concerns.push_back({true, "the library rejected the match: " + reason});
   opinionConcerns(result.report, concerns);
@@ -358,9 +387,15 @@ Measurement align(std::span<const double> reference, std::span<const double> rec
   setVerdict(result, "aligned", concerns);
   // Present without details too, as null, so that a reader finds every field.
   result.report["correlation"] = std::move(sketch);
-  result.samples = options.libraryOutput
-                       ? out.values()
-                       : shifted(recording, std::int64_t(reference.size()), static_cast<std::int64_t>(delay));
+  const std::int64_t whole = static_cast<std::int64_t>(delay);
+  if (options.libraryOutput)
+    result.samples = out.values();
+  else if (keepSignal)
+    result.samples = shifted(recording, reference.size(), whole);
+  else
+    result.signal = {reference.size(), [&recording, whole](std::int64_t from, std::int64_t count, double* y) {
+                       shiftedPart(recording, from, count, whole, y);
+                     }};
   return result;
 }
 
@@ -583,8 +618,8 @@ Measurement attackRelease(std::span<const double> reference, std::span<const dou
   Measurement result;
   result.report = Json{{"measurement", "attack-release"},
                        {"sample_rate", sampleRate},
-                       {"reference_samples", std::int64_t(reference.size())},
-                       {"recording_samples", std::int64_t(recording.size())},
+                       {"reference_samples", reference.size()},
+                       {"recording_samples", recording.size()},
                        {"verdict", nullptr},
                        {"verdict_reasons", Json::array()},
                        {"pad_samples", pad},

@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "sample_source.hpp"
 #include "status.hpp"
 
 namespace audiomeas::host {
@@ -32,11 +34,23 @@ struct Options {
   // attack-release: zeros put before the recording, so that a device with
   // no latency lags the reference; the delay reported is net of them.
   std::int64_t padSamples = kDefaultPadSamples;
+  // Inputs at another sample rate than the measurement's are converted to
+  // it (host/resample); false refuses them.
+  bool resample = true;
+};
+
+// A signal too long to hold, made a block at a time: frames samples, any
+// span of which fill(from, count, out) writes. Valid while the sources it
+// reads live.
+struct SignalBlocks {
+  std::int64_t frames = 0;
+  std::function<void(std::int64_t from, std::int64_t count, double* out)> fill;
 };
 
 struct Measurement {
   Json report;                  // one object; "measurement" first
   std::vector<double> samples;  // align: the aligned recording
+  SignalBlocks signal;          // align on sources: the same, made as it is written
   ExitCode code = kExitOk;      // kExitOk, or kExitFlagged when the library raised its flag
 };
 
@@ -48,6 +62,13 @@ struct Measurement {
 // synkro_2: samples at full scale 1.0 (0 dB = RMS 1.0 in its activity tests).
 Measurement align(std::span<const double> reference, std::span<const double> recording, double sampleRate,
                   const Options& options = {});
+
+// The same on sources read only where needed: the first window (or all) of
+// each for the library, the rest for the host's opinion. Samples are
+// checked finite only where the library reads them. keepSignal false: the
+// aligned recording is given as blocks (Measurement::signal), never whole.
+Measurement align(const SampleSource& reference, const SampleSource& recording, double sampleRate,
+                  const Options& options, bool keepSignal);
 
 // envelo_estimation: 48 kHz, 16-bit scale (0 dB = RMS 32767). Serialised:
 // envelo's working arrays are static.

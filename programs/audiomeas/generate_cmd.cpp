@@ -11,6 +11,7 @@
 #include "audio_io.hpp"
 #include "generate.hpp"
 #include "overwrite.hpp"
+#include "resample.hpp"
 #include "status.hpp"
 #include "text.hpp"
 
@@ -63,6 +64,14 @@ GenerateCommand::GenerateCommand(CLI::App& app) {
       ->capture_default_str();
   attackRelease_->add_option("--seed", seed_, kSeedHelp)->capture_default_str();
   attackRelease_->add_flag("--float", asFloat_, "32-bit float samples instead of 16-bit");
+  rate_ = kStimulusRate;
+  attackRelease_
+      ->add_option("--rate", rate_,
+                   "sample rate of the file, Hz: the device's own. The signal is made at 48 kHz and "
+                   "converted (the same seed gives the same signal at every rate); attack-release "
+                   "converts the recording back")
+      ->check(CLI::Range(1000, 768000))
+      ->capture_default_str();
 
   transientSnr_ = command_->add_subcommand(
       "transient-snr",
@@ -80,15 +89,17 @@ int GenerateCommand::run() const {
     o.stepDb = stepDb_;
     o.colour = *parseColour(colour_);
     o.seed = parseSeed(seed_);
-    const std::vector<double> x = attackReleaseStimulus(o);
+    const std::vector<double> made = attackReleaseStimulus(o);
+    const std::vector<double> x = rate_ == kStimulusRate ? made : resample(made, kStimulusRate, rate_);
     const int subtype = asFloat_ ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;
-    writeAudio(output_, x, kStimulusRate, outputFormat(output_, SF_FORMAT_WAV | subtype));
+    writeAudio(output_, x, rate_, outputFormat(output_, SF_FORMAT_WAV | subtype));
     std::cout << fmt(
-        "%s: %.1f s of %s noise at %d Hz, %.1f dBFS RMS, %.1f dBFS from %.0f s to "
+        "%s: %.1f s of %s noise at %d Hz%s, %.1f dBFS RMS, %.1f dBFS from %.0f s to "
         "%.0f s; peak %.1f dBFS\n",
-        output_.c_str(), double(x.size()) / kStimulusRate, colourName(o.colour), kStimulusRate, o.baseLevelDb,
+        output_.c_str(), double(x.size()) / rate_, colourName(o.colour), rate_,
+        rate_ == kStimulusRate ? "" : fmt(" (converted from %d Hz)", kStimulusRate).c_str(), o.baseLevelDb,
         o.baseLevelDb + o.stepDb, double(kStepUpSample) / kStimulusRate,
-        double(kStepDownSample) / kStimulusRate, describeStimulus(o, x)["peak_dbfs"].get<double>());
+        double(kStepDownSample) / kStimulusRate, describeStimulus(o, made)["peak_dbfs"].get<double>());
     return kExitOk;
   }
   const std::filesystem::path dir(output_);

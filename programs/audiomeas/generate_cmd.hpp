@@ -24,6 +24,7 @@ class GenerateCommand {
   std::string colour_;
   // As typed: CLI11 would clamp a seed past 2^64 - 1 without a word.
   std::string seed_;
+  int rate_ = 0;  // Hz of the file written; the stimulus is made at its own rate
   bool asFloat_ = false;
   bool force_ = false;
 };

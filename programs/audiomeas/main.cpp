@@ -17,12 +17,14 @@
 #include "audio_io.hpp"
 #include "audiomeas_version.h"
 #include "batch_cmd.hpp"
+#include "completion.hpp"
 #include "demo.hpp"
 #include "generate_cmd.hpp"
 #include "measure.hpp"
 #include "measurements.hpp"
 #include "memory.hpp"
 #include "overwrite.hpp"
+#include "report_cmd.hpp"
 #include "text.hpp"
 
 namespace {
@@ -96,11 +98,16 @@ void applyOptions(const std::vector<OptionValue>& values, Options& options) {
   for (const OptionValue& v : values) {
     if (v.given->count() == 0) continue;
     const OptionEntry& o = *v.entry;
-    o.set(options, o.type == OptionType::kFlag      ? double(v.flag)
+    // A flag given turns its option away from the default (--details on,
+    // --no-resample off).
+    o.set(options, o.type == OptionType::kFlag      ? (o.defaultValue != 0.0 ? 0.0 : 1.0)
                    : o.type == OptionType::kInteger ? double(v.integer)
                                                     : v.number);
   }
 }
+
+// --channel's value as the help shows it; the braces hold what completion offers.
+const std::string kChannelValue = std::string("K|{") + kAllChannelsWord + "}";
 
 // A measurement's subcommand, made from its entry in the table.
 struct MeasureCommand {
@@ -109,7 +116,7 @@ struct MeasureCommand {
   std::vector<std::string> files;
   std::string output;
   bool json = false;
-  int channel = 0;
+  std::string channel;  // K or "all"; empty: none
   std::vector<OptionValue> options;
 };
 
@@ -129,11 +136,7 @@ void addMeasureCommand(CLI::App& app, const MeasurementEntry& m, MeasureCommand&
         "-o,--output", c.output,
         std::string("write the ") + m.signalOut + " signal here (format from the extension)");
   c.command->add_flag("--json", c.json, "print one JSON object on standard output");
-  c.command
-      ->add_option(
-          "--channel", c.channel,
-          "channel K (1-based) of multi-channel files; needed for them (mono files are used as they are)")
-      ->check(CLI::PositiveNumber);
+  c.command->add_option("--channel", c.channel, kChannelHelp)->type_name(kChannelValue);
   c.options = addOptions(c.command, m.options);
 }
 
@@ -234,7 +237,7 @@ int measure(const MeasureCommand& c) {
   Job job;
   job.measurement = c.entry->name;
   job.files = c.files;
-  job.channel = c.channel;
+  job.channel = c.channel.empty() ? 0 : channelFromText(c.channel, "--channel");
   job.alignedOutput = c.output;
   applyOptions(c.options, job.options);
   refuseOverwrite(job.alignedOutput, job.files);
@@ -294,8 +297,11 @@ int run(int argc, char** argv) {
       ->capture_default_str();
   batchCmd->add_option("-o,--output", batch.output, "append JSON lines here (default: standard output)");
   batchCmd->add_flag("--resume", batch.resume, "skip the rows the output file already holds");
-  batchCmd->add_option("--channel", batch.channel, "channel K (1-based) of multi-channel files")
-      ->check(CLI::PositiveNumber);
+  std::string batchChannel;
+  batchCmd
+      ->add_option("--channel", batchChannel,
+                   std::string(kChannelHelp) + "; a manifest's channel column chooses per row")
+      ->type_name(kChannelValue);
   // Every row's options, unless the manifest's option columns say otherwise.
   const std::vector<OptionValue> batchOptions = addOptions(batchCmd, allOptions());
   std::string memoryBudget;
@@ -304,6 +310,8 @@ int run(int argc, char** argv) {
                        "within SIZE (e.g. 8G, 512M; default: the memory available)");
 
   GenerateCommand generate(app);
+  ReportCommand report(app);
+  CompletionCommand completion(app);
 
   try {
     app.parse(argc, argv);
@@ -315,10 +323,21 @@ int run(int argc, char** argv) {
 
   for (const MeasureCommand& c : measureCommands)
     if (*c.command) return measure(c);
+  if (completion.chosen()) {
+    std::cout << completion.script();
+    requireStdoutWritten();
+    return 0;
+  }
   if (generate.chosen()) {
     // It reports what it wrote: unreported, the run failed.
     if (stdoutWasClosed) throw stdoutFailure();
     const int code = generate.run();
+    requireStdoutWritten();
+    return code;
+  }
+  if (report.chosen()) {
+    if (stdoutWasClosed) throw stdoutFailure();
+    const int code = report.run();
     requireStdoutWritten();
     return code;
   }
@@ -338,6 +357,7 @@ int run(int argc, char** argv) {
     }
     if (batch.output.empty() && stdoutWasClosed) throw stdoutFailure();
     applyOptions(batchOptions, batch.options);
+    if (!batchChannel.empty()) batch.channel = channelFromText(batchChannel, "--channel");
     return runBatch(batch);
   }
   return kExitUsage;

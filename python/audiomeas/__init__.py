@@ -4,6 +4,7 @@ the project's host layer (libaudiomeas).
     align(reference, recording, sample_rate)         -> AlignReport
     attack_release(reference, recording)             -> AttackReleaseReport
     transient_snr(presence, activity, measured, fs)  -> TransientSnrReport
+    report(results, output)                          -> the campaign page's summary
 
 The functions are made from the host layer's measurement table on first
 use (a new measurement there is a new function here); each names its
@@ -24,6 +25,9 @@ def __getattr__(name):
     # Submodules that load matplotlib, soundfile or dask on first use.
     if name in ("plot", "io", "generate", "batch"):
         return importlib.import_module(f".{name}", __name__)
+    # The campaign page over a results file: audiomeas.report(results, output).
+    if name == "report":
+        return importlib.import_module("._campaign", __name__).report
     # The measurements and the version come from the host layer, loaded on
     # first use: an import never needs the library.
     if name == "__version__":

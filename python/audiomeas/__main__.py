@@ -71,13 +71,16 @@ def _parser(table: dict) -> argparse.ArgumentParser:
     where.add_argument("--workers", type=_positive, metavar="N",
                        help="worker processes of a cluster on this machine (default: one per core)")
     b.add_argument("--resume", action="store_true", help="skip the rows the results file already holds")
-    b.add_argument("--channel", type=_positive, default=0, metavar="K", help=table["channel"]["help"])
+    every = table["channel"]["all"]
+    b.add_argument("--channel", type=lambda t: t if t == every else _positive(t), default=0,
+                   metavar=f"K|{every}", help=table["channel"]["help"])
     # The measurements' options, every row's unless the manifest says otherwise; the
     # host layer checks their limits.
     for o in _options(table):
         unit = f" ({o['unit']})" if o["unit"] else ""
         if o["type"] == "flag":
-            b.add_argument(o["flag"], dest=o["key"], action="store_const", const=True,
+            # A flag given turns its option away from the default.
+            b.add_argument(o["flag"], dest=o["key"], action="store_const", const=not o["default"],
                            help=o["help"])
         else:
             b.add_argument(o["flag"], dest=o["key"], type=int if o["type"] == "integer" else float,

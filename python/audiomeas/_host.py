@@ -129,7 +129,7 @@ def _job_path(path) -> str | list[int]:
         return list(raw)
 
 
-def measure_files(measurement: str, files, channel: int = 0, **options) -> tuple[int, dict]:
+def measure_files(measurement: str, files, channel: int | str = 0, **options) -> tuple[int, dict]:
     """One measurement on audio files exactly as ``audiomeas batch`` runs a
     row: the exit code and the report (with the file names), or
     {"error": message} with exit code 2 or 3. options: the measurement's, by

@@ -1,14 +1,19 @@
-"""Finding and loading the three shared libraries.
+"""Finding and loading the shared libraries.
 
 Search order for ``lib<name>.so``:
 
 1. the folder named by the environment variable ``AUDIOMEAS_LIB_DIR`` (when
    set, nothing else is searched, so a test run never picks up a stale copy);
-2. the installed locations: ``lib/`` inside this package (filled by
-   ``pip install``), then the ``lib`` folders of the install prefixes above the
-   package (a CMake install puts the libraries in ``<prefix>/lib``);
-3. the build tree: the one recorded at install time, and ``<checkout>/build/lib``
-   when the package is imported straight from a source checkout.
+2. the installed locations: ``lib/`` inside this package (a wheel carries
+   the libraries there), then the ``lib`` folders of the install prefixes
+   above the package (a CMake install puts the libraries in ``<prefix>/lib``);
+3. ``<checkout>/build/lib`` when the package is imported straight from a
+   source checkout;
+4. the system's libraries, by their SONAME (``lib<name>.so.N``) where the
+   dynamic linker finds them, such as the multiarch folder that the Debian
+   package ``libaudiomeas1`` installs into.
+
+Nothing about the machine that built the package is recorded in it.
 
 Each library is loaded once per process with RTLD_LOCAL: envelo and burstra
 both export ``rms`` and ``sum`` with different signatures, so neither may
@@ -33,14 +38,6 @@ _loaded: dict[str, ctypes.CDLL] = {}
 _libc: ctypes.CDLL | None = None
 
 
-def _recorded_build_dir() -> list[Path]:
-    try:
-        from . import _install_paths  # written by setup.py at install time
-    except ImportError:
-        return []
-    return [Path(p) for p in getattr(_install_paths, "LIBRARY_DIRS", ())]
-
-
 def search_dirs(environ=None) -> list[Path]:
     """Folders searched for the libraries, in order, without duplicates."""
     environ = os.environ if environ is None else environ
@@ -57,8 +54,9 @@ def search_dirs(environ=None) -> list[Path]:
         else:
             dirs.append(parent / "lib")
     dirs.append(Path(sys.prefix) / "lib")
-    dirs.extend(_recorded_build_dir())
-    dirs.append(_PACKAGE_DIR.parent.parent / "build" / "lib")
+    checkout = _PACKAGE_DIR.parent.parent
+    if (checkout / "CMakeLists.txt").is_file():
+        dirs.append(checkout / "build" / "lib")
     unique: list[Path] = []
     for d in dirs:
         if d not in unique:
@@ -66,15 +64,29 @@ def search_dirs(environ=None) -> list[Path]:
     return unique
 
 
-def locate(name: str, environ=None) -> Path:
-    """Path of lib<name>.so; OSError naming every folder searched if absent."""
+def system_library(name: str) -> str | None:
+    """The SONAME of lib<name> where the dynamic linker finds it (its cache
+    of the system's library folders), None when it finds none."""
+    return ctypes.util.find_library(name)
+
+
+def locate(name: str, environ=None) -> Path | str:
+    """Path of lib<name>.so, else the SONAME of a system copy; OSError naming
+    every place searched if neither is found."""
     filename = f"lib{name}.so"
+    environ = os.environ if environ is None else environ
     dirs = search_dirs(environ)
     for d in dirs:
         candidate = d / filename
         if candidate.is_file():
             return candidate
+    if not environ.get(ENV_VAR):
+        found = system_library(name)
+        if found:
+            return found
     searched = ", ".join(str(d) for d in dirs)
+    if not environ.get(ENV_VAR):
+        searched += " and the system's library folders"
     raise OSError(
         f"audiomeas: cannot find {filename}; searched {searched}. "
         f"Build the libraries or set {ENV_VAR} to the folder that holds them."

@@ -73,6 +73,16 @@ def as_rate(sample_rate, name: str = "sample_rate") -> float:
     return float(value)
 
 
+def as_rates(sample_rate, count: int) -> list[float]:
+    """One rate for every signal, or a sequence of one rate per signal
+    (signals at other rates than the measurement's are converted to it)."""
+    if isinstance(sample_rate, (list, tuple)):
+        if len(sample_rate) != count:
+            raise ValueError(f"sample_rate holds {len(sample_rate)} rates for {count} signals")
+        return [as_rate(r, f"sample_rate[{k}]") for k, r in enumerate(sample_rate)]
+    return [as_rate(sample_rate)] * count
+
+
 class ScaleWarning(UserWarning):
     """Samples whose peak says they are on another scale than the
     measurement's (README, "Python")."""
@@ -137,11 +147,13 @@ def make(name: str, entry: dict):
         bound.apply_defaults()
         values = bound.arguments
         arrays = [as_signal(values[a], a) for a in arguments]
-        rate = as_rate(values["sample_rate"])
+        rates = as_rates(values["sample_rate"], len(arrays))
         # None: the table's default, as the keyword's own default gives it.
         chosen = {k: _option(options[k], values[k]) for k in options if values[k] is not None}
+        if len(set(rates)) > 1:
+            chosen[_host.table()["sample_rates_key"]] = rates
         warn_on_scale(name, scale, arguments, arrays)
-        code, report, samples = _host.measure(name, arrays, rate, chosen)
+        code, report, samples = _host.measure(name, arrays, rates[0], chosen)
         if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
             if "needed_bytes" in report:  # refused before any work: too little memory
                 raise MemoryError(report["error"])
@@ -161,7 +173,8 @@ def make(name: str, entry: dict):
 
     lines = [f"{entry['summary'][0].upper()}{entry['summary'][1:]}.", ""]
     lines += [f"    {a['name']:<16} {a['help']}" for a in entry["arguments"]]
-    rate = f"Hz ({fixed_rate:g} only)" if fixed_rate else "Hz, the same for every signal"
+    rate = (f"Hz (signals at another rate are converted to {fixed_rate:g})" if fixed_rate
+            else "Hz: one for every signal, or a sequence of one per signal (converted to the first's)")
     lines.append(f"    {'sample_rate':<16} {rate}")
     for o in entry["options"]:
         unit = f" ({o['unit']})" if o["unit"] else ""

@@ -150,7 +150,7 @@ def _connect(scheduler: str | None, workers: int):
 
 
 def run(manifest: str, output: str = "", *, scheduler: str | None = None,
-        workers: int | None = None, resume: bool = False, channel: int = 0,
+        workers: int | None = None, resume: bool = False, channel: int | str = 0,
         options: dict | None = None, client=None) -> int:
     """Runs the rows not yet in output (all unless resuming) and returns the
     batch's exit code, as ``audiomeas batch`` does. options: batch-wide

@@ -4,6 +4,8 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 
 #include "fft_detail.hpp"
@@ -30,7 +32,9 @@ void reversalTable(int32_T bits, std::vector<int32_T>& rev) {
 // The quarter wave of L is the plain quarterWaveTable(L), so every twiddle
 // taken from it or from a subsample of it has the plain tables' bits.
 void build(int32_T L, Plan& plan) {
-  constexpr int32_T kBlock = 8192;   // 128 KiB of complex values: pass 1 runs in L2
+  // 64 KiB of complex values: the eight blocks loaded together (half of L2)
+  // share each cache line of a real source.
+  constexpr int32_T kBlock = 4096;
   constexpr int32_T kMaxRows = 512;  // the pass-2 tile buffer's rows
   const int32_T R = L <= kBlock ? 1 : (L / kBlock < kMaxRows ? L / kBlock : kMaxRows);
   const int32_T B = L / R;
@@ -81,8 +85,6 @@ void build(int32_T L, Plan& plan) {
 // 2^23). A plan of L takes about 4L bytes, so all of them about 64 MiB.
 constexpr int32_T kMaxCachedExponent = 23;
 
-std::atomic<bool> portableForced{false};
-
 }  // namespace
 
 PlanRef::PlanRef(int32_T L) : plan_(nullptr) {
@@ -99,14 +101,93 @@ PlanRef::PlanRef(int32_T L) : plan_(nullptr) {
   }
 }
 
-const Kernels& kernels() {
+const char* kernelSetName(KernelSet set) {
+  switch (set) {
+    case KernelSet::kAvx2:
+      return "avx2";
+    case KernelSet::kAvx512:
+      return "avx512";
+    case KernelSet::kPortable:
+      break;
+  }
+  return "portable";
+}
+
+bool kernelSetAvailable(KernelSet set) {
+  switch (set) {
+    case KernelSet::kPortable:
+      return true;
+    case KernelSet::kAvx2:
 #ifdef AUDIOMEAS_MAY_HAVE_AVX2
-  static const bool kHasAvx2 = __builtin_cpu_supports("avx2");
-  if (kHasAvx2 && !portableForced.load(std::memory_order_relaxed)) return avx2Kernels();
+      return __builtin_cpu_supports("avx2");
+#else
+      return false;
 #endif
+    case KernelSet::kAvx512:
+#ifdef AUDIOMEAS_MAY_HAVE_AVX512
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+             __builtin_cpu_supports("avx512dq");
+#else
+      return false;
+#endif
+  }
+  return false;
+}
+
+namespace {
+
+KernelSet chosenAtStart() {
+  const char* wanted = std::getenv(kKernelEnvironmentVariable);
+  if (wanted != nullptr) {
+    for (KernelSet set : kKernelSets) {
+      if (std::strcmp(wanted, kernelSetName(set)) == 0 && kernelSetAvailable(set)) return set;
+    }
+  }
+  KernelSet best = KernelSet::kPortable;
+  for (KernelSet set : kKernelSets) {
+    if (kernelSetAvailable(set)) best = set;
+  }
+  return best;
+}
+
+constexpr int kNotForced = -1;
+std::atomic<int> forced{kNotForced};
+
+const Kernels& kernelsOf(KernelSet set) {
+  switch (set) {
+    case KernelSet::kAvx2:
+#ifdef AUDIOMEAS_MAY_HAVE_AVX2
+      return avx2Kernels();
+#else
+      break;
+#endif
+    case KernelSet::kAvx512:
+#ifdef AUDIOMEAS_MAY_HAVE_AVX512
+      return avx512Kernels();
+#else
+      break;
+#endif
+    case KernelSet::kPortable:
+      break;
+  }
   return portableKernels();
 }
 
-void forcePortable(bool on) { portableForced.store(on, std::memory_order_relaxed); }
+}  // namespace
+
+KernelSet activeKernelSet() {
+  const int f = forced.load(std::memory_order_relaxed);
+  if (f != kNotForced) return static_cast<KernelSet>(f);
+  static const KernelSet kAtStart = chosenAtStart();
+  return kAtStart;
+}
+
+const Kernels& kernels() { return kernelsOf(activeKernelSet()); }
+
+void forceKernels(KernelSet set) {
+  forced.store(kernelSetAvailable(set) ? static_cast<int>(set) : kNotForced, std::memory_order_relaxed);
+}
+
+void forgetForcedKernels() { forced.store(kNotForced, std::memory_order_relaxed); }
 
 }  // namespace audiomeas::detail::fast

@@ -89,17 +89,38 @@ struct Kernels {
   void (*inverseSplit)(const PlanView&, const real_T* z, real_T* r);
 };
 
-// The kernels for this processor: AVX2 where the build has them
-// (AUDIOMEAS_MAY_HAVE_AVX2, x86-64 only) and the processor runs them, else
-// portable code.
-const Kernels& kernels();
-// Tests: choose the portable kernels even where AVX2 exists.
-void forcePortable(bool on);
+// Instruction sets the engine has kernels for, from the most general.
+enum class KernelSet { kPortable, kAvx2, kAvx512 };
+inline constexpr KernelSet kKernelSets[] = {KernelSet::kPortable, KernelSet::kAvx2, KernelSet::kAvx512};
+// Lower-case name of a set ("portable", "avx2", "avx512"), as the
+// environment variable below takes it.
+const char* kernelSetName(KernelSet set);
+// Names the kernels for a process (one of the names above): a set the build
+// has and the processor runs is taken in place of the best one, anything
+// else is ignored. Read once, at the first transform.
+inline constexpr const char* kKernelEnvironmentVariable = "AUDIOMEAS_FFT_KERNELS";
 
-// Kernel sets (fast_portable.cpp, x86/fast_avx2.cpp).
+// Whether this build has the set and this processor runs it (the portable
+// set always; AVX2 and AVX-512 on x86-64 builds, AUDIOMEAS_MAY_HAVE_AVX2 and
+// AUDIOMEAS_MAY_HAVE_AVX512).
+bool kernelSetAvailable(KernelSet set);
+// The set in use: a forced one, else the environment's, else the best
+// available (AVX-512, then AVX2, then portable).
+KernelSet activeKernelSet();
+const Kernels& kernels();
+// Tests: use this set from now on, in every thread (a set that is not
+// available forgets the forced one); forgetForcedKernels() returns to the
+// choice at start.
+void forceKernels(KernelSet set);
+void forgetForcedKernels();
+
+// Kernel sets (fast_portable.cpp, x86/fast_avx2.cpp, x86/fast_avx512.cpp).
 const Kernels& portableKernels();
 #ifdef AUDIOMEAS_MAY_HAVE_AVX2
 const Kernels& avx2Kernels();
+#endif
+#ifdef AUDIOMEAS_MAY_HAVE_AVX512
+const Kernels& avx512Kernels();
 #endif
 
 // y := inverse transform of x[0 .. L-1] scaled by 1/L, interleaved, for a

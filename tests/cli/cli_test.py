@@ -228,17 +228,18 @@ class ErrorTest(unittest.TestCase):
              f["stereo.wav"] + ": has 2 channels; choose one with --channel K (1..2)"),
             (["align", f["stereo.wav"], f["stereo.wav"], "--channel", "3", "-o", out],
              f["stereo.wav"] + ": has 2 channels; --channel 3 does not exist"),
-            (["align", f["ref.wav"], f["rec44k.wav"], "-o", out],
-             f["rec44k.wav"] + ": sample rate 44100 Hz differs from 48000 Hz of " + f["ref.wav"]),
-            (["attack-release", f["ref44k.wav"], f["rec44k.wav"]],
+            # Rates are converted unless asked not to.
+            (["align", f["ref.wav"], f["rec44k.wav"], "--no-resample", "-o", out],
+             f["rec44k.wav"] + ": sample rate 44100 Hz differs from 48000 Hz of the reference"),
+            (["attack-release", f["ref44k.wav"], f["rec44k.wav"], "--no-resample"],
              f["ref44k.wav"] + ": 44100 Hz; attack-release works at 48000 Hz only"),
-            (["attack-release", f["ref.wav"], f["rec44k.wav"]], "differs from 48000 Hz"),
+            (["attack-release", f["ref.wav"], f["rec44k.wav"], "--no-resample"], "differs from 48000 Hz"),
             (["attack-release", f["ref.wav"], f["rec.wav"]],
              f["ref.wav"] + ": too short: 96000 samples (2.000 s); the attack/release test "
              "signal needs at least 5544000 samples (115.500 s)"),
             (["transient-snr", f["ref.wav"], f["short.wav"], f["rec.wav"]],
              f["short.wav"] + ": too short: 1000 samples (0.021 s)", "96000 samples (2.000 s)"),
-            (["transient-snr", f["ref.wav"], f["rec.wav"], f["ref44k.wav"]], "differs"),
+            (["transient-snr", f["ref.wav"], f["rec.wav"], f["ref44k.wav"], "--no-resample"], "differs"),
         ]
         for args, *fragments in cases:
             with self.subTest(args=args):

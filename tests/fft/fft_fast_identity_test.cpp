@@ -1,16 +1,19 @@
 // The fast transforms and correlations against the plain algorithm
-// (reference_fft.cpp), memcmp over whole outputs, with the AVX2 kernels and
-// with the portable ones. The signals mix ordinary values with +0, -0,
+// (reference_fft.cpp), memcmp over whole outputs, with each kernel set: the
+// portable one, AVX2 and AVX-512 (each skipped, and said so, where the
+// processor or the build lacks it). The signals mix ordinary values with +0, -0,
 // subnormals and exact powers of two, where a changed operand order, a
 // fused multiply-add, a multiply by a twiddle of (1, 0) in place of the
 // twiddle-free butterfly, a sign taken from the wrong end of the quarter
 // wave or a lost zero-fill would show as a differing bit.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "fft.hpp"
@@ -68,24 +71,31 @@ template <class T>
   return ::testing::AssertionSuccess();
 }
 
-// Runs every test once with the AVX2 kernels (where the processor has them)
-// and once with the portable ones.
-class FastIdentity : public ::testing::TestWithParam<bool> {
+using detail::fast::KernelSet;
+
+// Runs every test once with each kernel set.
+class FastIdentity : public ::testing::TestWithParam<KernelSet> {
  protected:
   void SetUp() override {
     rt_InitInfAndNaN(8);
-    detail::fast::forcePortable(GetParam());
+    if (!detail::fast::kernelSetAvailable(GetParam())) {
+      GTEST_SKIP() << "no " << detail::fast::kernelSetName(GetParam())
+                   << " kernels here (processor or build): not checked";
+    }
+    detail::fast::forceKernels(GetParam());
+    ASSERT_EQ(detail::fast::activeKernelSet(), GetParam());
   }
-  void TearDown() override { detail::fast::forcePortable(false); }
+  void TearDown() override { detail::fast::forgetForcedKernels(); }
 };
 
-// 64 is the shortest fast length, 8192 one pass-1 block, 16384 two rows of
-// pass 2, 2^17 and 2^18 an even and an odd number of pass-2 stages (which
-// run in pairs); 128 an odd number of pass-1 stages. The input lengths also
-// truncate and pad.
+// Every fast length up to 2^20 (synkro's correlation of 10 s): one block,
+// two to 512 rows of pass 2, odd and even numbers of stages in either pass
+// (which run in pairs). The input lengths also truncate and pad.
 TEST_P(FastIdentity, VariableForwardAndInverse) {
-  for (int L : {64, 128, 8192, 16384, 1 << 17, 1 << 18}) {
-    for (int nx : {L, L / 2 + 3, L + 5, 1}) {
+  for (int L = detail::fast::kMinLength; L <= 1 << 20; L *= 2) {
+    // Above 2^16 only the padded and the truncated input: the oracle's time.
+    for (int nx : {L / 2 + 3, L + 5, L, 1}) {
+      if (L > 1 << 16 && (nx == L || nx == 1)) continue;
       const auto x = awkwardSignal(nx, static_cast<unsigned>(L + nx));
       RealVec in(x);
       ComplexVec y(std::vector<creal_T>(3, {-7.0, -7.0}));
@@ -103,8 +113,9 @@ TEST_P(FastIdentity, VariableForwardAndInverse) {
   }
 }
 
-// From 2^23 on the pass-1 blocks grow beyond 8192 elements and fewer of
-// them are loaded together; 2^23 is also the longest kept plan.
+// The lengths a long recording reaches up to the longest kept plan (2^23,
+// 60 s at 48 kHz): pass 2 at its most rows, then longer pass-1 blocks,
+// fewer of them loaded together.
 // Under AddressSanitizer the longest cases check memory only: the plain
 // oracle takes minutes there, and the native run checks the bits.
 #if defined(__SANITIZE_ADDRESS__)
@@ -113,24 +124,59 @@ constexpr bool kCompareLongBits = false;
 constexpr bool kCompareLongBits = true;
 #endif
 
-TEST_P(FastIdentity, LongTransform) {
-  if (GetParam()) GTEST_SKIP() << "the portable kernels run the same schedule; the shorter lengths cover it";
-  const int L = 1 << 23, nx = 3 << 20;
-  const auto x = awkwardSignal(nx, 23);
-  RealVec in(x);
-  ComplexVec y;
-  fft(in.get(), L, y.get());
-  ASSERT_EQ(y.length(), L);
-  if (kCompareLongBits) {
-    EXPECT_TRUE(sameBits(plain::forward(x.data(), nx, L), y.get()->data, y.length()));
+// Runs check once with each kernel set the processor has, the oracle being
+// computed once by the caller; the sets it lacks are named in a skip.
+template <class Check>
+void forEachKernelSet(const Check& check) {
+  std::string missing;
+  for (KernelSet set : detail::fast::kKernelSets) {
+    if (!detail::fast::kernelSetAvailable(set)) {
+      missing += std::string(" ") + detail::fast::kernelSetName(set);
+      continue;
+    }
+    SCOPED_TRACE(detail::fast::kernelSetName(set));
+    detail::fast::forceKernels(set);
+    check();
+  }
+  detail::fast::forgetForcedKernels();
+  if (!missing.empty()) GTEST_SKIP() << "the other sets passed; not checked, lacking here:" << missing;
+}
+
+TEST(FastIdentityLong, Transforms) {
+  rt_InitInfAndNaN(8);
+  for (int L : {1 << 21, 1 << 22, 1 << 23}) {
+    const int nx = L / 2 + L / 4 - 3;
+    const auto x = awkwardSignal(nx, static_cast<unsigned>(nx));
+    const auto z = awkwardComplex(L, static_cast<unsigned>(L));
+    std::vector<creal_T> forward, inverse;
+    if (kCompareLongBits) forward = plain::forward(x.data(), nx, L), inverse = plain::inverse(z.data(), L);
+    forEachKernelSet([&] {
+      RealVec in(x);
+      ComplexVec y;
+      fft(in.get(), L, y.get());
+      ASSERT_EQ(y.length(), L);
+      if (kCompareLongBits) {
+        EXPECT_TRUE(sameBits(forward, y.get()->data, y.length())) << "fft L=" << L;
+      }
+      ComplexVec zin(z), out;
+      ifft(zin.get(), out.get());
+      ASSERT_EQ(out.length(), L);
+      if (kCompareLongBits) {
+        EXPECT_TRUE(sameBits(inverse, out.get()->data, out.length())) << "ifft L=" << L;
+      }
+      ifft(zin.get(), zin.get());
+      EXPECT_TRUE(
+          sameBits(std::vector<creal_T>(out.get()->data, out.get()->data + L), zin.get()->data, zin.length()))
+          << "in-place ifft L=" << L;
+    });
   }
 }
 
 TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
   // (nx, ny): equal, unequal both ways, and the transform lengths 1024 ..
   // 2^18 that the method choice gives these sizes.
-  const std::pair<int, int> sizes[] = {{300, 300},   {700, 513},      {513, 2000},
-                                       {5000, 4999}, {100000, 40000}, {70000, 70000}};
+  const std::pair<int, int> sizes[] = {{300, 300},      {700, 513},     {513, 2000},     {5000, 4999},
+                                       {100000, 40000}, {70000, 70000}, {480000, 480000}};
   for (const auto& [nx, ny] : sizes) {
     const auto x = awkwardSignal(nx, static_cast<unsigned>(nx)),
                y = awkwardSignal(ny, static_cast<unsigned>(ny + 7));
@@ -146,7 +192,6 @@ TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
 TEST_P(FastIdentity, LongCorrelationSharesItsResultBlock) {
   // From the shared-block length on, xcorr's lags live in its second work
   // array: the bits must be those of separate blocks, with the block kept.
-  if (GetParam()) GTEST_SKIP() << "the kernels are checked at shorter lengths";
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "minutes under AddressSanitizer; the native run checks the bits";
 #endif
@@ -166,57 +211,92 @@ TEST_P(FastIdentity, LongCorrelationSharesItsResultBlock) {
   EXPECT_GE(c.get()->capacity, 2 * P);
 }
 
-TEST_P(FastIdentity, FixedTransformsAndCorrelation) {
-  if (GetParam()) GTEST_SKIP() << "the portable kernels run the same schedule; the shorter lengths cover it";
+TEST(FastIdentityLong, FixedTransformsAndCorrelation) {
   using fixed::kFftLength;
   using fixed::kLagCount;
   using fixed::kSignalLength;
+  rt_InitInfAndNaN(8);
   const auto x = awkwardSignal(kSignalLength, 5), y = awkwardSignal(kSignalLength, 6);
-
-  // Sentinels everywhere: a short write-back shows as a difference.
-  std::unique_ptr<creal_T[]> X(new creal_T[kFftLength]);
-  std::fill_n(X.get(), kFftLength, creal_T{-123456.75, 99.0});
-  fixed::fft(x.data(), X.get());
-  if (kCompareLongBits) {
-    EXPECT_TRUE(sameBits(plain::forward(x.data(), kSignalLength, kFftLength), X.get(), kFftLength));
-  }
-
   const auto z = awkwardComplex(kFftLength, 8);
-  std::unique_ptr<creal_T[]> out(new creal_T[kFftLength]);
-  std::fill_n(out.get(), kFftLength, creal_T{-123456.75, 99.0});
-  fixed::ifft(z.data(), out.get());
-  std::vector<creal_T> separate(out.get(), out.get() + kFftLength);
-  std::copy(z.begin(), z.end(), out.get());
-  fixed::ifft(out.get(), out.get());
-  EXPECT_TRUE(sameBits(separate, out.get(), kFftLength));  // in place as into another block
+  constexpr int kShifts[] = {1234, -56789};
+  // The oracles, once for all kernel sets.
+  std::vector<creal_T> forward, inverse;
+  std::vector<std::vector<real_T>> lags;  // unmoved, then each shift
   if (kCompareLongBits) {
-    EXPECT_TRUE(sameBits(plain::inverse(z.data(), kFftLength), out.get(), kFftLength));
-  }
-
-  std::vector<real_T> c(kLagCount, -123456.75);
-  fixed::xcorr(x.data(), y.data(), c.data());
-  EXPECT_TRUE(sameBits(c, fixed::correlation(x.data(), y.data(), 0), kLagCount));
-  if (kCompareLongBits) {
-    const auto lags = plain::correlate(x.data(), kSignalLength, y.data(), kSignalLength, kFftLength, false);
-    EXPECT_TRUE(sameBits(lags, c.data(), kLagCount));
-  }
-
-  // Moved y: the same bits as correlating against a moved copy.
-  for (int shift : {1234, -56789}) {
-    std::vector<real_T> moved(kSignalLength, 0.0);
-    for (int n = 0; n < kSignalLength; ++n) {
-      if (n - shift >= 0 && n - shift < kSignalLength) moved[n] = y[n - shift];
+    forward = plain::forward(x.data(), kSignalLength, kFftLength);
+    inverse = plain::inverse(z.data(), kFftLength);
+    lags.push_back(plain::correlate(x.data(), kSignalLength, y.data(), kSignalLength, kFftLength, false));
+    for (int shift : kShifts) {
+      std::vector<real_T> moved(kSignalLength, 0.0);
+      for (int n = 0; n < kSignalLength; ++n) {
+        if (n - shift >= 0 && n - shift < kSignalLength) moved[n] = y[n - shift];
+      }
+      lags.push_back(
+          plain::correlate(x.data(), kSignalLength, moved.data(), kSignalLength, kFftLength, false));
     }
-    const real_T* got = fixed::correlation(x.data(), y.data(), shift);
-    if (!kCompareLongBits) continue;
-    const auto want =
-        plain::correlate(x.data(), kSignalLength, moved.data(), kSignalLength, kFftLength, false);
-    EXPECT_TRUE(sameBits(want, got, kLagCount)) << "shift " << shift;
   }
-}
 
-INSTANTIATE_TEST_SUITE_P(Kernels, FastIdentity, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "Portable" : "Native"; });
+  forEachKernelSet([&] {
+    // Sentinels everywhere: a short write-back shows as a difference.
+    std::unique_ptr<creal_T[]> X(new creal_T[kFftLength]);
+    std::fill_n(X.get(), kFftLength, creal_T{-123456.75, 99.0});
+    fixed::fft(x.data(), X.get());
+    if (kCompareLongBits) {
+      EXPECT_TRUE(sameBits(forward, X.get(), kFftLength));
+    }
+
+    std::unique_ptr<creal_T[]> out(new creal_T[kFftLength]);
+    std::fill_n(out.get(), kFftLength, creal_T{-123456.75, 99.0});
+    fixed::ifft(z.data(), out.get());
+    std::vector<creal_T> separate(out.get(), out.get() + kFftLength);
+    std::copy(z.begin(), z.end(), out.get());
+    fixed::ifft(out.get(), out.get());
+    EXPECT_TRUE(sameBits(separate, out.get(), kFftLength));  // in place as into another block
+    if (kCompareLongBits) {
+      EXPECT_TRUE(sameBits(inverse, out.get(), kFftLength));
+    }
+
+    std::vector<real_T> c(kLagCount, -123456.75);
+    fixed::xcorr(x.data(), y.data(), c.data());
+    EXPECT_TRUE(sameBits(c, fixed::correlation(x.data(), y.data(), 0), kLagCount));
+    if (kCompareLongBits) {
+      EXPECT_TRUE(sameBits(lags[0], c.data(), kLagCount));
+    }
+
+    // Moved y: the same bits as correlating against a moved copy.
+    for (std::size_t i = 0; i < std::size(kShifts); ++i) {
+      const real_T* got = fixed::correlation(x.data(), y.data(), kShifts[i]);
+      if (kCompareLongBits) {
+        EXPECT_TRUE(sameBits(lags[i + 1], got, kLagCount)) << "shift " << kShifts[i];
+      }
+    }
+  });
+}
+INSTANTIATE_TEST_SUITE_P(Kernels, FastIdentity, ::testing::ValuesIn(detail::fast::kKernelSets),
+                         [](const auto& info) { return detail::fast::kernelSetName(info.param); });
+
+// Forcing a set overrides the choice at start until forgotten; that choice
+// is the set the environment names where it can run, else the best one
+// (ctest runs this once more with the environment naming each set).
+TEST(KernelChoice, ForcedThenEnvironmentThenBest) {
+  using namespace detail::fast;
+  const KernelSet atStart = activeKernelSet();
+  for (KernelSet set : kKernelSets) {
+    forceKernels(set);
+    EXPECT_EQ(activeKernelSet(), kernelSetAvailable(set) ? set : atStart) << kernelSetName(set);
+    forgetForcedKernels();
+    EXPECT_EQ(activeKernelSet(), atStart);
+  }
+  KernelSet best = KernelSet::kPortable, named = KernelSet::kPortable;
+  bool nameRuns = false;
+  const char* wanted = std::getenv(kKernelEnvironmentVariable);
+  for (KernelSet set : kKernelSets) {
+    if (!kernelSetAvailable(set)) continue;
+    best = set;
+    if (wanted != nullptr && std::strcmp(wanted, kernelSetName(set)) == 0) named = set, nameRuns = true;
+  }
+  EXPECT_EQ(atStart, nameRuns ? named : best) << (wanted != nullptr ? wanted : "(no environment)");
+}
 
 }  // namespace
 }  // namespace audiomeas::test

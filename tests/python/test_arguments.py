@@ -72,8 +72,11 @@ CASES = [
      ["recording", "719999", "720000 samples", "15.000 s"]),
     (HOST, lambda: audiomeas.attack_release(REF, REC, pad_samples=240_001), ValueError,
      ["pad_samples", "240001"]),
-    (HOST, lambda: audiomeas.attack_release(REF, REC, sample_rate=44100), ValueError,
+    (HOST, lambda: audiomeas.attack_release(REF, REC, sample_rate=44100, resample=False), ValueError,
      ["sample_rate", "48000"]),
+    (HOST, lambda: audiomeas.align(OK, OK, (48000, 44100), resample=False), ValueError,
+     ["recording", "44100 Hz differs from 48000 Hz"]),
+    (PY, lambda: audiomeas.align(OK, OK, (48000,)), ValueError, ["sample_rate", "1 rates for 2"]),
     (HOST, lambda: audiomeas.attack_release(with_value(REF, 5_000_000, math.nan), REC), ValueError,
      ["reference", "sample 5000000 ", "NaN"]),
     # Arrays that convert to float64 but hold no samples: text, dates, objects;

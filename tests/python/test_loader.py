@@ -79,6 +79,25 @@ def test_pip_installed_package_finds_the_libraries(tmp_path):
     assert r.stdout.startswith(str(site))
     assert "total_delay=1" in r.stdout
     assert (site / "audiomeas" / "lib" / "libaudiomeas.so").is_file()
+    # Nothing of the machine that built it: the package works wherever it is.
+    for f in (site / "audiomeas").rglob("*.py"):
+        assert str(lib_dir) not in f.read_text() and str(CHECKOUT) not in f.read_text(), f
+
+
+@pytest.mark.parametrize("system, found", [("libaudiomeas.so.1", "libaudiomeas.so.1"), (None, None)])
+def test_system_library_comes_last(tmp_path, monkeypatch, system, found):
+    """Without the override, a library in no searched folder is taken from
+    the system (by its SONAME, as the dynamic linker finds it); with the
+    override, never."""
+    monkeypatch.setattr(_loader, "search_dirs", lambda environ=None: [tmp_path])
+    monkeypatch.setattr(_loader, "system_library", lambda name: system)
+    if found:
+        assert _loader.locate("audiomeas", {}) == found
+    else:
+        with pytest.raises(OSError, match="system's library folders"):
+            _loader.locate("audiomeas", {})
+    with pytest.raises(OSError):
+        _loader.locate("audiomeas", {_loader.ENV_VAR: str(tmp_path)})
 
 
 def test_constants_mirror_the_header():

@@ -5,7 +5,7 @@
 // called after a run-time check. Everything here but avx2Kernels() has
 // internal linkage, and nothing it includes emits an inline function, so no
 // AVX2 code can stand in for an inline function of another translation unit
-// (the simd.avx2_isolated test checks the object file).
+// (the simd.kernels_isolated test checks the object file).
 #include <immintrin.h>
 
 #include <type_traits>
