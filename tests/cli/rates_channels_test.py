@@ -97,6 +97,8 @@ class RatesTest(unittest.TestCase):
     def test_attack_release_at_44k_agrees_with_48k(self):
         # The same compressor (sox compand) on the stimulus at both rates:
         # settle times within one 0.2 s step of each other.
+        if not CHECK_MEMORY:
+            self.skipTest("four 115 s measurements are minutes under the sanitizers")
         found = {}
         for rate in (48000, 44100):
             stimulus, recording = path("st%d.wav" % rate), path("rec%d.wav" % rate)
@@ -113,26 +115,28 @@ class RatesTest(unittest.TestCase):
 
 class WindowTest(unittest.TestCase):
     def test_a_window_reads_only_what_it_uses(self):
-        # Ten minutes: through a 10 s window the peak stays far below the
-        # files, the output is the same file as without a window, and
-        # without one a machine too small is told which window fits.
-        sox("-n", "-r", "48000", "-b", "16", path("long.wav"), "synth", "600", "whitenoise", "vol", "0.3")
+        # Ten minutes (one under the sanitizers): through a 10 s window the
+        # peak stays far below the files, the output is the same file as
+        # without a window, and without one a machine too small is told
+        # which window fits.
+        seconds = 600 if CHECK_MEMORY else 60
+        sox("-n", "-r", "48000", "-b", "16", path("long.wav"), "synth", str(seconds), "whitenoise", "vol", "0.3")
         sox(path("long.wav"), path("late.wav"), "pad", "1234s")
         rc, out, err, peak = run("align", path("long.wav"), path("late.wav"), "--window", "10",
                                  "--json", "-o", path("windowed.wav"))
         self.assertEqual(rc, OK, err)
         r = json.loads(out)
         self.assertEqual(r["total_delay_samples"], 1234)
-        self.assertEqual(r["reference_samples"], 600 * 48000)
-        self.assertGreater(len(r["drift"]["series"]["centre_s"]), 8)
-        self.assertGreater(r["drift"]["series"]["centre_s"][-1], 580)
+        self.assertEqual(r["reference_samples"], seconds * 48000)
+        self.assertGreater(r["drift"]["series"]["centre_s"][-1], seconds - 20)
         if CHECK_MEMORY:
+            self.assertGreater(len(r["drift"]["series"]["centre_s"]), 8)  # one a minute
             self.assertLess(peak, 200 * MiB)  # the two files alone hold 460 MB as doubles
         rc, _, err, _ = run("align", path("long.wav"), path("late.wav"), "-o", path("whole.wav"))
         self.assertEqual(rc, OK, err)
         with open(path("windowed.wav"), "rb") as a, open(path("whole.wav"), "rb") as b:
             self.assertTrue(a.read() == b.read(), "the windowed output differs")
-        env = dict(os.environ, AUDIOMEAS_AVAILABLE_MEMORY="300M")
+        env = dict(os.environ, AUDIOMEAS_AVAILABLE_MEMORY="300M" if CHECK_MEMORY else "60M")
         rc, _, err, _ = run("align", path("long.wav"), path("late.wav"), env=env)
         self.assertEqual(rc, BAD_INPUT)
         self.assertRegex(err, r"the largest window that fits is about --window \d+")

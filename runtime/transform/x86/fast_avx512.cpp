@@ -20,7 +20,8 @@
 #if !defined(__AVX512F__) || !defined(__AVX512VL__) || !defined(__AVX512DQ__)
 #error "compile this file with -mavx512f -mavx512vl -mavx512dq (runtime/CMakeLists.txt)"
 #endif
-#ifdef __FMA__
+// Clang cannot have AVX-512 without FMA; it relies on -ffp-contract=off.
+#if defined(__FMA__) && !defined(__clang__)
 #error "compile this file with -mno-fma: the plain core rounds every product"
 #endif
 
