@@ -223,9 +223,24 @@ void windowRmsLanes(const AlignedRecording& aligned, std::int64_t first, int32_T
   if (common > 0) {
     for (int32_T k = 0; k < lanes; ++k) acc[k] = x[k][0] * x[k][0];
     if (lanes == kLanes) {
+      // Named locals, not the arrays: the compiler then keeps the eight sums
+      // and pointers in registers rather than storing and reloading them on
+      // every sample.
+      const real_T *x0 = x[0], *x1 = x[1], *x2 = x[2], *x3 = x[3], *x4 = x[4], *x5 = x[5], *x6 = x[6],
+                   *x7 = x[7];
+      real_T a0 = acc[0], a1 = acc[1], a2 = acc[2], a3 = acc[3], a4 = acc[4], a5 = acc[5], a6 = acc[6],
+             a7 = acc[7];
       for (std::int64_t j = 1; j < common; ++j) {
-        for (int32_T k = 0; k < kLanes; ++k) acc[k] += x[k][j] * x[k][j];
+        a0 += x0[j] * x0[j];
+        a1 += x1[j] * x1[j];
+        a2 += x2[j] * x2[j];
+        a3 += x3[j] * x3[j];
+        a4 += x4[j] * x4[j];
+        a5 += x5[j] * x5[j];
+        a6 += x6[j] * x6[j];
+        a7 += x7[j] * x7[j];
       }
+      acc[0] = a0, acc[1] = a1, acc[2] = a2, acc[3] = a3, acc[4] = a4, acc[5] = a5, acc[6] = a6, acc[7] = a7;
     } else {
       for (std::int64_t j = 1; j < common; ++j) {
         for (int32_T k = 0; k < lanes; ++k) acc[k] += x[k][j] * x[k][j];

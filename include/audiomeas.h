@@ -61,7 +61,9 @@ audiomeas_result* audiomeas_transient_snr(const double* presence, int64_t np, co
 /* One measurement on audio files, as the audiomeas tool runs it: job is a
  * JSON object {"measurement": a name of the table, "files": [paths...] (a
  * path that is not UTF-8 as the array of its bytes, [109, 233, ...]),
- * "channel": K (1-based, 0 or absent: mono files), then any of the
+ * "channel": K (1-based, 0 or absent: mono files), "threads": N (threads
+ * for its transforms, 0 .. 1024, the same results with any count; 0 or
+ * absent: the machine's cores), then any of the
  * measurement's options by key ("details": bool, "pad_samples": P,
  * "window_s": W, ...; absent: the table's default)}. Unknown fields and
  * options the measurement does not take are refused (code 2). The report
@@ -103,7 +105,8 @@ void audiomeas_result_free(audiomeas_result* result);
  * "scale" ("unit": full scale 1.0, "int16": 16-bit scale), "fixed_rate"
  * (Hz, or null), "flag" (the report's boolean that gives code 1),
  * "one_at_a_time", "writes_samples"}}, "channel": {"minimum", "maximum",
- * "help"}}. Static text: never NULL, never freed. */
+ * "help"}, "threads": {"key", "flag", "type", "unit", "default",
+ * "minimum", "maximum", "help"}}. Static text: never NULL, never freed. */
 const char* audiomeas_measurement_table(void);
 
 /* Any measurement of the table on sample arrays: count signals (as many as
@@ -112,7 +115,8 @@ const char* audiomeas_measurement_table(void);
  * options by key ({"pad_samples": 2400}; NULL or "{}": the defaults), and
  * "sample_rates": [Hz, ...] (one per signal) for signals at rates of their
  * own, which are converted to the measurement's rate unless "resample" is
- * false. The same report as the measurement's own call below. */
+ * false, and "threads" as audiomeas_measure_files takes it. The same report
+ * as the measurement's own call below. */
 audiomeas_result* audiomeas_measure(const char* measurement, const double* const* signals,
                                     const int64_t* lengths, int count, double sample_rate,
                                     const char* options_json);

@@ -304,6 +304,7 @@ Job rowJob(const BatchSettings& settings, const ManifestRow& row) {
   job.channel = settings.channel;
   job.options = settings.options;
   job.regularFilesOnly = true;
+  job.threads = 1;  // the rows run in parallel already
   const std::filesystem::path base = std::filesystem::path(settings.manifest).parent_path();
   for (const std::string& f : row.files) job.files.push_back(resolve(f, base));
   if (!row.channel.is_null()) job.channel = channelFromJson(row.channel, kChannelColumn);
@@ -328,6 +329,7 @@ Json jobJson(const Job& job) {
   }
   Json j{{"measurement", m.name}, {"files", std::move(files)}, {"channel", channelJson(job.channel)}};
   if (job.regularFilesOnly) j["regular_files_only"] = true;
+  if (job.threads != kMachineThreads) j[kThreadsKey] = job.threads;
   j.update(optionsJson(job.options, &m));
   return j;
 }
@@ -351,18 +353,24 @@ Json lineStem(const ManifestRow& row) {
 
 }  // namespace
 
+Json stemOf(const Json& line) {
+  Json stem = line;
+  for (const char* key : {"status", "exit_code", "result", "error", "retry"}) stem.erase(key);
+  return stem;
+}
+
 Json resultLine(const ManifestRow& row, int code, const Json& outcome) {
   Json line = lineStem(row);
   if (code == kExitOk || code == kExitFlagged) {
     // A measured row's status is its overall verdict's: ok, doubtful or flagged.
     const auto verdict = outcome.is_object() ? outcome.find("verdict") : outcome.end();
-    const bool doubtful = code == kExitFlagged && verdict != outcome.end() && *verdict == "doubtful";
-    line["status"] = code == kExitOk ? "ok" : doubtful ? "doubtful" : "flagged";
+    const bool doubtful = code == kExitFlagged && verdict != outcome.end() && *verdict == kVerdictDoubtful;
+    line["status"] = code == kExitOk ? kStatusOk : doubtful ? kVerdictDoubtful : kVerdictFlagged;
     line["exit_code"] = code;
     line["result"] = outcome;
   } else {
     const bool known = code >= kExitUsage && code <= kExitOutput;
-    line["status"] = "error";
+    line["status"] = kStatusError;
     line["exit_code"] = known ? code : int(kExitBadInput);
     const auto error = outcome.is_object() ? outcome.find("error") : outcome.end();
     // Refused for want of memory: nothing was measured, and another run
@@ -393,9 +401,9 @@ std::string rowLineFault(const Json& j) {
   if (!codeOk) return "\"exit_code\" is " + asWritten(code) + ", not an exit code 0..4";
   const Json& status = j["status"];
   const int c = code.get<int>();
-  const bool statusOk = c == kExitOk        ? status == "ok"
-                        : c == kExitFlagged ? status == "flagged" || status == "doubtful"
-                                            : status == "error";
+  const bool statusOk = c == kExitOk        ? status == kStatusOk
+                        : c == kExitFlagged ? status == kVerdictFlagged || status == kVerdictDoubtful
+                                            : status == kStatusError;
   if (!statusOk) return "\"status\" does not go with its exit code";
   const bool measured = c == kExitOk || c == kExitFlagged;
   const char* key = measured ? "result" : "error";
@@ -553,9 +561,7 @@ void ResultsFile::resumeFrom(const std::string& text, const Manifest& manifest) 
       throw refuse(lineNo, fmt("\"row\" is %s, not a row number of the manifest (1..%zu)",
                                asWritten(row).c_str(), manifest.rows.size()));
     const ManifestRow& m = manifest.rows[size_t(row.get<std::int64_t>()) - 1];
-    Json stem = j;
-    for (const char* key : {"status", "exit_code", "result", "error", "retry"}) stem.erase(key);
-    if (asWritten(stem) != asWritten(lineStem(m)))
+    if (asWritten(stemOf(j)) != asWritten(lineStem(m)))
       throw refuse(lineNo, fmt("row %d does not match the manifest's row %d (these results belong to another "
                                "manifest)",
                                m.row, m.row));
@@ -637,7 +643,7 @@ std::string ResultsFile::record(const ManifestRow& row, int code, const Json& ou
   writeText(asWritten(line) + "\n");
   codes_[row.row] = ExitCode(line["exit_code"].get<int>());
   statuses_[row.row] = line["status"].get<std::string>();
-  if (line["status"] != "error") return "";
+  if (line["status"] != kStatusError) return "";
   return fmt("row %d (%s line %d) failed: %s", row.row, manifest_.path.c_str(), row.line,
              line["error"].get<std::string>().c_str());
 }
@@ -650,10 +656,10 @@ BatchSummary ResultsFile::summary(std::size_t notRun) const {
   s.notRun = notRun;
   for (const auto& [row, status] : statuses_) {
     (void)row;
-    ++(status == "ok"         ? s.ok
-       : status == "doubtful" ? s.doubtful
-       : status == "flagged"  ? s.flagged
-                              : s.failed);
+    ++(status == kStatusOk          ? s.ok
+       : status == kVerdictDoubtful ? s.doubtful
+       : status == kVerdictFlagged  ? s.flagged
+                                    : s.failed);
   }
   s.code = s.failed > 0 || notRun > 0 ? kExitBadInput : s.flagged + s.doubtful > 0 ? kExitFlagged : kExitOk;
   s.text =

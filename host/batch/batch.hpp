@@ -12,6 +12,14 @@
 #include "measure.hpp"
 
 namespace audiomeas::host {
+// A results line's status: a measured row's overall verdict (ok for the
+// good one), or error for a row that could not be measured.
+inline constexpr const char* kStatusOk = "ok";
+inline constexpr const char* kStatusError = "error";
+inline constexpr const char* kStatuses[] = {kStatusOk, kVerdictDoubtful, kVerdictFlagged, kStatusError};
+}  // namespace audiomeas::host
+
+namespace audiomeas::host {
 
 // A manifest is read up to this size: a stream without end (a device, a
 // pipe that never closes) is refused once it has given this much.
@@ -85,6 +93,9 @@ Json resultsHeader(const BatchSettings& settings);
 // error, marked "retry" when memory refused it (an outcome with
 // "needed_bytes"), so that --resume measures it again.
 Json resultLine(const ManifestRow& row, int code, const Json& outcome);
+
+// A row's line without its outcome: what names the row in its manifest.
+Json stemOf(const Json& line);
 
 // A value as the results file carries it: compact UTF-8; bytes of a file
 // name that are not UTF-8 become U+FFFD, on writing and on comparing.

@@ -20,13 +20,6 @@ namespace audiomeas::host {
 
 namespace {
 
-// A row's line without its outcome: what names the row in its manifest.
-Json stemOf(const Json& line) {
-  Json stem = line;
-  for (const char* key : {"status", "exit_code", "result", "error", "retry"}) stem.erase(key);
-  return stem;
-}
-
 int majorOf(const std::string& version) { return std::atoi(version.c_str()); }
 
 double median(std::vector<double> v) {
@@ -161,7 +154,7 @@ std::vector<std::string> reasonKeys(const Json& report) {
 CampaignSummary summarise(const Campaign& campaign) {
   CampaignSummary s;
   s.rows = campaign.rows.size();
-  for (const char* status : {"ok", "doubtful", "flagged", "error"}) s.statuses[status] = 0;
+  for (const char* status : kStatuses) s.statuses[status] = 0;
   for (const MeasurementEntry& m : measurements()) {
     MeasurementSummary ms;
     ms.measurement = &m;
@@ -288,7 +281,7 @@ Json writeCampaignReport(const std::string& results, const std::string& output) 
   j["torn"] = campaign.torn;
   j["version"] = campaign.header["audiomeas_batch"];
   std::string counts;
-  for (const char* status : {"ok", "doubtful", "flagged", "error"})
+  for (const char* status : kStatuses)
     counts += fmt("%s%zu %s", counts.empty() ? "" : ", ", summary.statuses.at(status), status);
   j["text"] = fmt("report: %zu rows (%s) from %s written to %s (%.1f MB)%s", summary.rows, counts.c_str(),
                   results.c_str(), output.c_str(), double(page.size()) / 1e6,

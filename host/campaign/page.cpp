@@ -244,8 +244,6 @@ std::string joined(const Json& list, const char* separator) {
   return s;
 }
 
-const char* const kStatuses[] = {"ok", "doubtful", "flagged", "error"};
-
 std::string countTable(const char* id, const char* what,
                        const std::vector<std::pair<std::string, std::size_t>>& counts) {
   std::string s = fmt(
@@ -315,7 +313,7 @@ std::string failedSection(const Campaign& c) {
   std::string rows;
   std::size_t n = 0;
   for (const Json& line : c.rows) {
-    if (line["status"] != "error") continue;
+    if (line["status"] != kStatusError) continue;
     ++n;
     rows += fmt("<tr><td>%d</td><td>", line["row"].get<int>()) +
             escape(line["measurement"].get<std::string>()) + "</td><td>" +

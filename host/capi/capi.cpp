@@ -121,14 +121,14 @@ AM_EXPORT audiomeas_result* audiomeas_measure(const char* measurement, const dou
       }
     }
     job["measurement"] = m.name;
-    const Options options = jobFromJson(job).options;
+    const Job parsed = jobFromJson(job);
     std::vector<std::span<const double>> views;
     for (int k = 0; k < count; ++k) {
       if (lengths[k] > 0 && signals[k] == nullptr)
         throw InputError(m.arguments[size_t(k)].name, "no samples to read");
       views.push_back(view(signals[k], lengths[k]));
     }
-    store(r, measureArrays(m, views, rates, options));
+    store(r, measureArrays(m, views, rates, parsed.options, parsed.threads));
   });
 }
 

@@ -13,6 +13,7 @@
 #include "memory.hpp"
 #include "resample.hpp"
 #include "text.hpp"
+#include "worker_pool.hpp"
 
 namespace audiomeas::host {
 
@@ -76,6 +77,8 @@ Job jobFromJson(const Json& j) {
       job.regularFilesOnly = value.get<bool>();
     } else if (key == "channel") {
       job.channel = channelFromJson(value, "bad job: \"channel\"");
+    } else if (key == kThreadsKey) {
+      job.threads = threadsFromJson(value, fmt("bad job: \"%s\"", kThreadsKey));
     } else if (const OptionEntry* o = findOption(key)) {
       if (!takesOption(m, *o)) throw usageError(fmt("bad job: %s takes no option %s", m.name, o->key));
       setOption(*o, value, job.options, o->key);
@@ -212,7 +215,7 @@ std::string worstVerdict(const std::vector<Json>& reports) {
   std::string worst = reports.front().value("verdict", std::string());
   for (const Json& r : reports) {
     const std::string v = r.value("verdict", std::string());
-    if (v == "flagged" || (v == "doubtful" && worst != "flagged")) worst = v;
+    if (v == kVerdictFlagged || (v == kVerdictDoubtful && worst != kVerdictFlagged)) worst = v;
   }
   return worst;
 }
@@ -272,7 +275,7 @@ namespace {
 void outputSignal(const MeasurementEntry& m, const Job& job, Outcome& o,
                   const std::function<std::vector<std::string>()>& write) {
   if (m.signalOut == nullptr) return;
-  const bool trusted = o.json.value("verdict", std::string()) != "flagged";
+  const bool trusted = o.json.value("verdict", std::string()) != kVerdictFlagged;
   if (!job.alignedOutput.empty()) {
     for (const std::string& stale : write())
       o.warnings.push_back(stale + ": removed, a temporary file an interrupted write had left");
@@ -407,6 +410,7 @@ Outcome runJob(const Job& job) {
     picks.push_back(std::move(p));
   }
 
+  const ThreadScope lent(job.threads);
   const double rate = runRate(m, inputs.front().info().sampleRate);
   const bool converts = job.options.resample && usableRate(rate);
   const long long windowAtRate = windowSamples(job.options, rate);
@@ -430,7 +434,6 @@ Outcome runJob(const Job& job) {
     extraBytes += double(picks[k].size() - 1) * double(std::max(0LL, n)) * sizeof(double);
   }
   const int fileRate = inputs.front().info().sampleRate;
-  const long long window = windowSamples(job.options, rate);
   if (m.signalOut != nullptr)
     extraBytes += double(channels - 1) * double(std::max(0LL, lengths[0])) * sizeof(double);
   extraBytes += converting * sizeof(double) * 2.0;
@@ -440,7 +443,7 @@ Outcome runJob(const Job& job) {
   };
   const bool allKnown = std::all_of(known.begin(), known.end(), [](bool k) { return k; });
   std::string described = describeInputs(job.files, lengths, known, int(rate > 0 ? rate : fileRate));
-  std::size_t estimate = withExtra(estimatePeakBytes(m, lengths, window));
+  std::size_t estimate = withExtra(estimatePeakBytes(m, lengths, windowAtRate));
   MemoryReservation reservation;
   // Where a length is not known the read stops at the memory available and
   // the check follows it, on the lengths read.
@@ -478,9 +481,10 @@ Outcome runJob(const Job& job) {
       lengths.clear();
       for (const auto& in : signals) lengths.push_back(static_cast<long long>(in.front().samples.size()));
       described = describeInputs(job.files, lengths, std::vector<bool>(lengths.size(), true), fileRate);
-      estimate = withExtra(estimatePeakBytes(m, lengths, window));
+      estimate = withExtra(estimatePeakBytes(m, lengths, windowAtRate));
       if (!job.memoryAdmitted)
-        reservation = requireMemory(m, withExtra(estimatePeakBytes(m, lengths, window, true)), described);
+        reservation =
+            requireMemory(m, withExtra(estimatePeakBytes(m, lengths, windowAtRate, true)), described);
     }
     for (int c = 0; c < channels; ++c) {
       std::vector<std::span<const double>> views;
@@ -566,7 +570,7 @@ std::string describe(const Json& report) {
 }
 
 Measurement measureArrays(const MeasurementEntry& m, Signals signals, const std::vector<double>& rates,
-                          const Options& options) {
+                          const Options& options, int threads) {
   if (signals.size() != m.arguments.size())
     throw usageError(fmt("%s takes %zu signals, %zu given", m.name, m.arguments.size(), signals.size()));
   if (rates.size() != signals.size())
@@ -589,6 +593,7 @@ Measurement measureArrays(const MeasurementEntry& m, Signals signals, const std:
       double(estimatePeakBytes(m, lengths, windowSamples(options, effective), true)) + converting;
   const std::size_t estimate = bytes >= 1.8e19 ? SIZE_MAX : std::size_t(bytes);
   const MemoryReservation reservation = requireMemory(m, estimate, described);
+  const ThreadScope lent(threads);
   try {
     return runConformed(m, std::vector<std::span<const double>>(signals.begin(), signals.end()), rates,
                         options);

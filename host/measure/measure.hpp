@@ -17,6 +17,7 @@ struct Job {
   std::string measurement;         // a name of the measurement table
   std::vector<std::string> files;  // in the measurement's argument order
   int channel = 0;                 // 1-based; 0: files must be single-channel; kAllChannels: every one
+  int threads = kMachineThreads;   // for its transforms; the same bits with any count
   std::string alignedOutput;       // align only; empty: none written
   Options options;
   bool memoryAdmitted = false;  // the caller admitted its memory (batch's budget): not checked again
@@ -45,7 +46,8 @@ struct Outcome {
 
 // A job from its JSON: {"measurement": name, "files": [path, ...] (a path
 // that is not UTF-8 as the array of its bytes), "channel": K (absent, null
-// or 0: single-channel files), then any option of the measurement by its
+// or 0: single-channel files), "threads": N (absent: the machine's
+// cores), then any option of the measurement by its
 // key ("details", "window_s", "pad_samples", ...)}. Throws usageError
 // naming what is wrong: an unknown measurement or option, an option the
 // measurement does not take, a value out of its limits.
@@ -69,6 +71,7 @@ std::string describe(const Json& report);
 // as a job's files are): refused first when what it adds would not fit in
 // the memory available.
 Measurement measureArrays(const MeasurementEntry& measurement, Signals signals,
-                          const std::vector<double>& rates, const Options& options);
+                          const std::vector<double>& rates, const Options& options,
+                          int threads = kMachineThreads);
 
 }  // namespace audiomeas::host

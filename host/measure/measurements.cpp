@@ -115,12 +115,12 @@ std::string files(const Json& r) {
 std::string verdict(const Json& r) {
   const std::string word = r.value("verdict", std::string());
   const bool good = r["verdict_reasons"].empty();
-  std::string s = line("verdict", good ? word : word == "flagged" ? "FLAGGED" : "DOUBTFUL");
+  std::string s = line("verdict", good ? word : word == kVerdictFlagged ? "FLAGGED" : "DOUBTFUL");
   for (const Json& reason : r["verdict_reasons"]) s += line("reason", reason.get<std::string>());
   return s;
 }
 
-bool flagged(const Json& r) { return r.value("verdict", std::string()) == "flagged"; }
+bool flagged(const Json& r) { return r.value("verdict", std::string()) == kVerdictFlagged; }
 
 // A signed delay in words: "1200 samples later", "in place".
 std::string moved(double samples) {
@@ -410,6 +410,14 @@ int channelFromJson(const Json& value, const std::string& where) {
   return static_cast<int>(v);
 }
 
+int threadsFromJson(const Json& value, const std::string& where) {
+  const double v = value.is_number() ? value.get<double>() : -1.0;
+  if (v != std::floor(v) || v < 0.0 || v > double(kMaxThreads))
+    throw usageError(fmt("%s is %s, not a thread count 0..%d (0: the machine's cores)", where.c_str(),
+                         value.dump().c_str(), kMaxThreads));
+  return static_cast<int>(v);
+}
+
 int channelFromText(const std::string& text, const std::string& where) {
   if (text == kAllChannelsWord) return kAllChannels;
   char* end = nullptr;
@@ -485,11 +493,19 @@ Json measurementTableJson() {
                      {"one_at_a_time", m.oneAtATime},
                      {"signal_out", m.signalOut != nullptr ? Json(m.signalOut) : Json()}};
   }
-  return Json{
-      {"measurements", std::move(table)},
-      {"sample_rates_key", kSampleRatesKey},
-      {"channel",
-       {{"minimum", 1}, {"maximum", kMaxChannel}, {"all", kAllChannelsWord}, {"help", kChannelHelp}}}};
+  return Json{{"measurements", std::move(table)},
+              {"sample_rates_key", kSampleRatesKey},
+              {"channel",
+               {{"minimum", 1}, {"maximum", kMaxChannel}, {"all", kAllChannelsWord}, {"help", kChannelHelp}}},
+              {"threads",
+               {{"key", kThreadsKey},
+                {"flag", kThreadsFlag},
+                {"type", typeName(OptionType::kInteger)},
+                {"unit", "threads"},
+                {"default", kMachineThreads},
+                {"minimum", 0},
+                {"maximum", kMaxThreads},
+                {"help", kThreadsHelp}}}};
 }
 
 }  // namespace audiomeas::host

@@ -124,13 +124,26 @@ int channelFromText(const std::string& text, const std::string& where);
 // A choice as JSON: null, K or "all".
 Json channelJson(int channel);
 
+// Threads a job's transforms may use, chosen per job like its channel:
+// the results are the same bits with any count. A batch runs each row on
+// one, its rows being in parallel already.
+inline constexpr const char* kThreadsKey = "threads";
+inline constexpr const char* kThreadsFlag = "--threads";
+inline constexpr int kMachineThreads = 0;  // the machine's cores
+inline constexpr int kMaxThreads = 1024;
+inline constexpr const char* kThreadsHelp =
+    "threads for the transforms of a correlation (the results are the same bits with any count); 0: "
+    "the machine's cores";
+// A thread count from JSON: 0 .. kMaxThreads. Throws usageError naming where.
+int threadsFromJson(const Json& value, const std::string& where);
+
 // The options as JSON (key -> value in its type), every option of the table
 // when all, else those of m.
 Json optionsJson(const Options& options, const MeasurementEntry* m = nullptr);
 
 // The whole table as JSON: for each measurement its arguments, options (with
 // type, default, limits, unit, help), scale, fixed rate, flag; and the
-// job-level channel choice.
+// job-level channel and thread choices.
 Json measurementTableJson();
 
 }  // namespace audiomeas::host

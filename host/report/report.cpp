@@ -157,7 +157,7 @@ void setVerdict(Measurement& m, const char* good, const std::vector<Concern>& co
     flagged = flagged || c.flags;
     reasons.push_back(c.reason);
   }
-  m.report["verdict"] = concerns.empty() ? good : flagged ? "flagged" : "doubtful";
+  m.report["verdict"] = concerns.empty() ? good : flagged ? kVerdictFlagged : kVerdictDoubtful;
   m.report["verdict_reasons"] = std::move(reasons);
   m.code = concerns.empty() ? kExitOk : kExitFlagged;
 }

@@ -24,6 +24,12 @@ using Json = nlohmann::ordered_json;
 // range the library accepts.
 inline constexpr std::int64_t kDefaultPadSamples = 4800;
 
+// A report's overall verdict when something stands against its result
+// (else its good word, "aligned" or "measured"): flagged when anything
+// flags it, else doubtful.
+inline constexpr const char* kVerdictDoubtful = "doubtful";
+inline constexpr const char* kVerdictFlagged = "flagged";
+
 struct Options {
   bool details = false;        // add the arrays (tracks, frames, correlation)
   bool libraryOutput = false;  // align: the library's own aligned array

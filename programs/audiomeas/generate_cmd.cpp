@@ -64,6 +64,7 @@ GenerateCommand::GenerateCommand(CLI::App& app) {
       ->capture_default_str();
   attackRelease_->add_option("--seed", seed_, kSeedHelp)->capture_default_str();
   attackRelease_->add_flag("--float", asFloat_, "32-bit float samples instead of 16-bit");
+  attackRelease_->add_flag(kForceFlag, force_, kForceHelp);
   rate_ = kStimulusRate;
   attackRelease_
       ->add_option("--rate", rate_,
@@ -89,6 +90,9 @@ int GenerateCommand::run() const {
     o.stepDb = stepDb_;
     o.colour = *parseColour(colour_);
     o.seed = parseSeed(seed_);
+    const std::filesystem::path out(output_);
+    const std::string name = out.filename().string();
+    refuseReplacing(out.parent_path(), {name.c_str()}, force_);
     const std::vector<double> made = attackReleaseStimulus(o);
     const std::vector<double> x = rate_ == kStimulusRate ? made : resample(made, kStimulusRate, rate_);
     const int subtype = asFloat_ ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16;

@@ -117,6 +117,7 @@ struct MeasureCommand {
   std::string output;
   bool json = false;
   std::string channel;  // K or "all"; empty: none
+  int threads = kMachineThreads;
   std::vector<OptionValue> options;
 };
 
@@ -137,6 +138,9 @@ void addMeasureCommand(CLI::App& app, const MeasurementEntry& m, MeasureCommand&
         std::string("write the ") + m.signalOut + " signal here (format from the extension)");
   c.command->add_flag("--json", c.json, "print one JSON object on standard output");
   c.command->add_option("--channel", c.channel, kChannelHelp)->type_name(kChannelValue);
+  c.command->add_option(kThreadsFlag, c.threads, kThreadsHelp)
+      ->type_name("N")
+      ->check(CLI::Range(0, kMaxThreads));
   c.options = addOptions(c.command, m.options);
 }
 
@@ -238,6 +242,7 @@ int measure(const MeasureCommand& c) {
   job.measurement = c.entry->name;
   job.files = c.files;
   job.channel = c.channel.empty() ? 0 : channelFromText(c.channel, "--channel");
+  job.threads = c.threads;
   job.alignedOutput = c.output;
   applyOptions(c.options, job.options);
   refuseOverwrite(job.alignedOutput, job.files);

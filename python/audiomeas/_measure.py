@@ -5,7 +5,8 @@ Each measurement of the table becomes a function of the package
 (``align``, ``attack_release``, ``transient_snr``): its signal arguments in
 the table's order, then ``sample_rate`` (a keyword with the table's rate as
 default where the measurement takes one rate only), then its options as
-keywords with the table's defaults. Python types are checked here (a signal
+keywords with the table's defaults, then ``threads`` (the machine's cores by
+default; the results are the same with any count). Python types are checked here (a signal
 must be a 1-D array of real numbers, a rate a number, an integer option a
 whole number) and raise TypeError or ValueError naming the argument. What a
 measurement can take (lengths, finite samples, rates, option limits) is
@@ -138,6 +139,7 @@ def make(name: str, entry: dict):
     """The package's function for one measurement of the table."""
     arguments = [a["name"] for a in entry["arguments"]]
     options = {o["key"]: o for o in entry["options"]}
+    threads = _host.table()["threads"]
     fixed_rate = entry["fixed_rate"]
     signal_out = entry["signal_out"]
     scale = entry["scale"]
@@ -152,6 +154,7 @@ def make(name: str, entry: dict):
         chosen = {k: _option(options[k], values[k]) for k in options if values[k] is not None}
         if len(set(rates)) > 1:
             chosen[_host.table()["sample_rates_key"]] = rates
+        chosen[threads["key"]] = _option(threads, values[threads["key"]])
         warn_on_scale(name, scale, arguments, arrays)
         code, report, samples = _host.measure(name, arrays, rates[0], chosen)
         if code not in (_host.EXIT_OK, _host.EXIT_FLAGGED):
@@ -169,6 +172,7 @@ def make(name: str, entry: dict):
         parameters.append(P("sample_rate", P.KEYWORD_ONLY, default=fixed_rate))
     for key, o in options.items():
         parameters.append(P(key, P.KEYWORD_ONLY, default=_PYTHON_DEFAULTS.get(key, o["default"])))
+    parameters.append(P(threads["key"], P.KEYWORD_ONLY, default=threads["default"]))
     signature = inspect.Signature(parameters)
 
     lines = [f"{entry['summary'][0].upper()}{entry['summary'][1:]}.", ""]
@@ -179,6 +183,7 @@ def make(name: str, entry: dict):
     for o in entry["options"]:
         unit = f" ({o['unit']})" if o["unit"] else ""
         lines.append(f"    {o['key']:<16} {o['help']}{unit}")
+    lines.append(f"    {threads['key']:<16} {threads['help']}")
     lines += ["", f"Signals on the {SCALE_WORDS[scale]} (a peak that does not fit warns: "
               f"ScaleWarning). Returns {report_class(name)} (fields: README, "
               f"'Reports'; its overall verdict is `verdict`, the library's own flag {entry['flag']})"

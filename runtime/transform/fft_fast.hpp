@@ -10,6 +10,9 @@
 //     L2;
 //   pass 2, per tile of eight columns over the R rows of B elements: the
 //     remaining log2(R) stages in a small stack buffer, then the write-back.
+// Blocks (in groups) and tiles are independent within their pass: from
+// kMinSharedLength on they go to the workers a host lent the thread
+// (parallel.hpp), if any.
 // During the computation a group of four elements is stored as four real
 // parts followed by four imaginary parts ("split" layout), so that one
 // vector instruction does one operation of four butterflies.
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "audiomeas_types.h"
+#include "parallel.hpp"
 
 namespace audiomeas::detail::fast {
 

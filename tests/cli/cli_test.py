@@ -169,6 +169,24 @@ class DemoTest(unittest.TestCase):
         self.assertEqual(len(recording), len(aligned))
 
 
+    def test_any_thread_count_gives_the_same_report_and_file(self):
+        jobs = [("align", "align_reference.wav", "align_recording.wav"),
+                ("attack-release", "attack_release_reference.wav", "attack_release_recording.wav")]
+        for measurement, *files in jobs:
+            outputs = set()
+            for threads in ("1", "2", "3", "0"):
+                with self.subTest(measurement=measurement, threads=threads):
+                    out = os.path.join(WORK, "threads.wav")
+                    extra = ["-o", out] if measurement == "align" else []
+                    p = run(measurement, *map(signal_path, files), "--json", "--threads", threads, *extra)
+                    self.assertEqual(p.returncode, OK, p.stderr)
+                    written = open(out, "rb").read() if extra else b""
+                    if extra:
+                        os.unlink(out)
+                    outputs.add((p.stdout, written))
+            self.assertEqual(len(outputs), 1, measurement)
+
+
 class ErrorTest(unittest.TestCase):
     """Each refusal: its exit code, one line on stderr naming the file and the
     fault, nothing on stdout, no output file left behind."""
@@ -257,6 +275,9 @@ class ErrorTest(unittest.TestCase):
             ["transient-snr", f["ref.wav"], f["rec.wav"]],
             ["batch", f["ref.wav"], "--resume"],
             ["batch", f["ref.wav"], "-j", "0"],
+            ["align", f["ref.wav"], f["rec.wav"], "--threads", "-1"],
+            ["align", f["ref.wav"], f["rec.wav"], "--threads", "1025"],
+            ["align", f["ref.wav"], f["rec.wav"], "--threads", "two"],
         ]
         for args in cases:
             with self.subTest(args=args):

@@ -68,7 +68,7 @@ class GenerateFiles(unittest.TestCase):
         cases = [([], 1, 16), (["--float"], 3, 32)]
         for extra, tag, bits in cases:
             with self.subTest(extra=extra):
-                out = path("format.wav")
+                out = path("format%d.wav" % bits)
                 r = run("generate", "attack-release", out, *extra)
                 self.assertEqual(r.returncode, OK, r.stderr)
                 self.assertEqual(wav_format(out), (tag, 1, RATE, bits, LENGTH))
@@ -79,7 +79,8 @@ class GenerateFiles(unittest.TestCase):
         for seed, same in (("1", True), ("2", False), (str(2 ** 64 - 1), False)):
             with self.subTest(seed=seed):
                 out = path("seed.wav")
-                self.assertEqual(run("generate", "attack-release", out, "--seed", seed).returncode, OK)
+                self.assertEqual(run("generate", "attack-release", out, "--seed", seed, "--force").returncode,
+                                 OK)
                 with open(out, "rb") as f:
                     self.assertEqual(f.read() == default, same)
         # Out of 0 .. 2^64 - 1, or not a whole number: refused, nothing written
@@ -209,5 +210,6 @@ class TransientExample(unittest.TestCase):
 
 if __name__ == "__main__":
     TOOL, LIB_DIR, WORK = sys.argv[1:4]
+    shutil.rmtree(WORK, ignore_errors=True)  # generate replaces no file
     os.makedirs(WORK, exist_ok=True)
     unittest.main(argv=sys.argv[:1], verbosity=2)

@@ -320,6 +320,8 @@ class Hostile(unittest.TestCase):
             # Existing files are not replaced without --force.
             (["demo", "--write-signals", demo_dir], USAGE, "manifest.csv: exists", "--force"),
             (["generate", "transient-snr", example_dir], USAGE, "presence.wav: exists", "--force"),
+            (["generate", "attack-release", os.path.join(example_dir, "presence.wav")], USAGE,
+             "presence.wav: exists", "--force"),
         ]
         before = {d: checksums(d) for d in (demo_dir, example_dir)}
         for args, code, *fragments in cases:

@@ -90,6 +90,11 @@ CASES = [
      ["window_s", "1e-09 s", "at least 1 s"]),
     (HOST, lambda: audiomeas.align(OK, OK, 1e300), ValueError, ["sample_rate", "above"]),
     (HOST, lambda: audiomeas.attack_release(REF, REC, pad_samples=2 ** 70), ValueError, ["pad_samples"]),
+    # A thread count is a whole number 0 .. 1024 (0: the machine's cores).
+    (HOST, lambda: audiomeas.align(OK, OK, 48000, threads=-1), ValueError, ["threads", "-1"]),
+    (HOST, lambda: audiomeas.align(OK, OK, 48000, threads=1025), ValueError, ["threads", "1025"]),
+    (PY, lambda: audiomeas.align(OK, OK, 48000, threads=1.5), ValueError, ["threads", "whole number"]),
+    (PY, lambda: audiomeas.align(OK, OK, 48000, threads=True), ValueError, ["threads", "whole number"]),
     # One NaN held the compressor's detector and passed the rest through ungained.
     (HOST, lambda: audiomeas.generate.reference_compressor(
         with_value(OK, 5, math.nan), 48000, threshold_db=-20, ratio=4, attack_s=0.5, release_s=2),
@@ -158,3 +163,14 @@ def test_a_flac_without_its_length_loads_whole(tmp_path):
     loaded = io.load(path, scale="int16")
     assert loaded.sample_rate == 48000
     np.testing.assert_array_equal(loaded.samples, x.astype(np.float64))
+
+
+def test_any_thread_count_gives_the_same_report():
+    rng = np.random.default_rng(3)
+    reference = rng.standard_normal(96_000) * 0.1  # long enough that its transforms are split
+    recording = np.concatenate([np.zeros(123), reference[:-123]]) * 0.5
+    reports = [audiomeas.align(reference, recording, 48000, threads=t) for t in (1, 2, 0)]
+    for r in reports[1:]:
+        assert np.array_equal(r.aligned, reports[0].aligned)
+        assert np.array_equal(r.correlation.magnitude, reports[0].correlation.magnitude)
+        assert r.total_delay_samples == reports[0].total_delay_samples == 123
