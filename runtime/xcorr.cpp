@@ -112,7 +112,7 @@ bool sharedBlockSums(const emxBuffer_real_T* x, const emxBuffer_real_T* y, int32
   const std::int64_t doubles = 2 * static_cast<std::int64_t>(P);
   if (doubles > INT32_MAX) return false;
   const detail::WorkBlock a = detail::allocateWorkBlock(static_cast<std::size_t>(doubles));
-  if (a == nullptr || !emxResize1(c, static_cast<int32_T>(doubles))) return false;
+  if (a == nullptr || !detail::resizeWorkArray(c, static_cast<int32_T>(doubles))) return false;
   c->size[0] = count;
   detail::fastCorrelation(x->data, emxVectorLength(x), y->data, emxVectorLength(y), 0, P, maxlag, true,
                           a.get(), c->data, c->data);
@@ -167,7 +167,7 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
     const auto P = static_cast<int32_T>(method.fftLength);
     if (P >= kSharedBlockLength && sharedBlockSums(x, y, P, maxlag, c, count)) return;
     // Every lag is written, so they go straight into c.
-    if (!emxResize1(c, count)) return;
+    if (!detail::resizeWorkArray(c, count)) return;
     if (!transformSums(x, y, P, maxlag, c->data)) emxResize1(c, 0);
     return;
   }
@@ -189,7 +189,7 @@ void xcorr(const emxBuffer_real_T* x, const emxBuffer_real_T* y, emxBuffer_real_
     directSums(x->data, nx, y->data, ny, maxlag, r);
   }
 
-  if (!emxResize1(c, count)) return;
+  if (!detail::resizeWorkArray(c, count)) return;
   std::copy(r, r + count, c->data);
 }
 

@@ -13,6 +13,7 @@
 #include "fft_detail.hpp"  // EmxTemp
 #include "reductions.hpp"
 #include "rt_nonfinite.hpp"
+#include "work_block.hpp"
 #include "xcorr.hpp"
 
 namespace audiomeas::synkro {
@@ -71,8 +72,6 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
     *coarseFailed = 1.0;
     return;
   }
-  std::fill_n(shiftedRecording->data, m, 0.0);
-
   const int64_t blockLength = detail::blockLengthOf(sampleRate);
   const int64_t blockCount = blockLength > 0 ? n / blockLength : 0;
   const real_T recordingThreshold = detail::levelOf(paddedRecording->data, m) - 12.0;
@@ -93,9 +92,15 @@ void crude_align(const emxBuffer_real_T* reference, const emxBuffer_real_T* padd
   const auto shift = static_cast<int64_t>(d);
   const int64_t first = std::clamp<int64_t>(shift, 0, m);
   const int64_t last = std::clamp<int64_t>(m + shift, 0, m);
+  // Zeros where the moved recording has no sample, its samples elsewhere.
+  real_T* shifted = shiftedRecording->data;
   if (first < last) {
+    std::fill(shifted, shifted + first, 0.0);
     std::copy(paddedRecording->data + (first - shift), paddedRecording->data + (last - shift),
-              shiftedRecording->data + first);
+              shifted + first);
+    std::fill(shifted + last, shifted + m, 0.0);
+  } else {
+    std::fill_n(shifted, m, 0.0);
   }
   // Only a delay beyond half the length rejects; an advance of any size passes.
   const real_T shiftLimit = 0.5 * static_cast<real_T>(m);
@@ -140,13 +145,19 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
     if (outputReady) std::fill_n(alignedRecording->data, n, 0.0);
   };
   real_T coarseFailed = 0.0;
-  {
+  if (m >= n) {
+    // The padded recording is then the recording's first n samples, read
+    // where they lie rather than copied.
+    int32_T length = n;
+    const emxBuffer_real_T firstSamples{recording->data, &length, n, 1, false};
+    crude_align(reference, &firstSamples, sampleRate, shiftedRecording, &coarseFailed, report);
+  } else {
     // Needed by the coarse stage only: released before the correlation.
     const Temporary paddedRecording(1);
-    if (paddedRecording.get() == nullptr || !emxResize1(paddedRecording.get(), n)) return;
-    const int32_T kept = std::min(m, n);
-    std::copy_n(recording->data, kept, paddedRecording.get()->data);
-    std::fill_n(paddedRecording.get()->data + kept, n - kept, 0.0);
+    if (paddedRecording.get() == nullptr || !audiomeas::detail::resizeWorkArray(paddedRecording.get(), n))
+      return;
+    std::copy_n(recording->data, m, paddedRecording.get()->data);
+    std::fill_n(paddedRecording.get()->data + m, n - m, 0.0);
     crude_align(reference, paddedRecording.get(), sampleRate, shiftedRecording, &coarseFailed, report);
   }
   if (shiftedRecording->size[0] != n) return stop();
@@ -156,14 +167,19 @@ void synkro_2(const emxBuffer_real_T* reference, const emxBuffer_real_T* recordi
   const int64_t lagCount = 2 * static_cast<int64_t>(n) - 1;
   if (correlation.get()->size[0] != lagCount) return stop();
   real_T* magnitude = correlation.get()->data;
-  std::transform(magnitude, magnitude + lagCount, magnitude, [](real_T c) { return std::fabs(c); });
 
-  // First non-NaN value, replaced only by a strictly greater one: ties keep
-  // the earlier index, and an all-NaN correlation peaks at index 0.
+  // In the same pass as the magnitudes: the first non-NaN value, replaced
+  // only by a strictly greater one. Ties keep the earlier index, and an
+  // all-NaN correlation peaks at index 0.
   int64_t peak = 0;
-  while (peak < lagCount && rtIsNaN(magnitude[peak])) ++peak;
-  if (peak == lagCount) peak = 0;
-  for (int64_t k = peak + 1; k < lagCount; ++k) {
+  int64_t k = 0;
+  for (; k < lagCount; ++k) {
+    magnitude[k] = std::fabs(magnitude[k]);
+    if (!rtIsNaN(magnitude[k])) break;
+  }
+  if (k < lagCount) peak = k;
+  for (++k; k < lagCount; ++k) {
+    magnitude[k] = std::fabs(magnitude[k]);
     if (magnitude[k] > magnitude[peak]) peak = k;
   }
   const real_T peakValue = magnitude[peak];
