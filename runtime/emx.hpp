@@ -29,6 +29,16 @@ inline int32_T grownCapacity(int32_T capacity, int32_T newNumel) {
   while (c < newNumel) c = c > 1073741823 ? INT32_MAX : c * 2;
   return c;
 }
+
+// Gives a the block of capacity elements in place of its own, which is
+// freed when a owned it.
+template <class Array>
+void adoptBlock(Array* a, void* block, int32_T capacity) {
+  if (a->data != nullptr && a->ownsData) std::free(a->data);
+  a->data = static_cast<EmxElement<Array>*>(block);
+  a->capacity = capacity;
+  a->ownsData = true;
+}
 }  // namespace detail
 
 // Product of the extents; 1 for no extents.
@@ -95,11 +105,8 @@ void emxEnsureCapacity(Array* emxArray, int32_T oldNumel) {
     keep = std::min(keep, newCapacity);
     if (emxArray->capacity >= 0) keep = std::min(keep, emxArray->capacity);
     std::memcpy(block, emxArray->data, sizeof(T) * static_cast<std::size_t>(keep));
-    if (emxArray->ownsData) std::free(emxArray->data);
   }
-  emxArray->data = static_cast<T*>(block);
-  emxArray->capacity = newCapacity;
-  emxArray->ownsData = true;
+  detail::adoptBlock(emxArray, block, newCapacity);
 }
 
 // Makes a one-dimensional array hold n elements (n < 0 counts as 0), the

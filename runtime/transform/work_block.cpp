@@ -48,10 +48,7 @@ bool resizeWorkArray(emxBuffer_real_T* a, int32_T n) {
       a->size[0] = 0;
       return false;
     }
-    if (a->data != nullptr && a->ownsData) std::free(a->data);
-    a->data = static_cast<real_T*>(block);
-    a->capacity = capacity;
-    a->ownsData = true;
+    adoptBlock(a, block, capacity);
   }
   a->size[0] = n;
   return true;

@@ -173,27 +173,29 @@ TEST(FastIdentityLong, Transforms) {
 }
 
 // Beyond the kept plans (10 minutes at 48 kHz correlate at 2^26): blocks
-// that outgrow the cache, loaded eight at a time and taking their first
-// stages by sub-blocks.
+// that fill half of L2 (2^24) or outgrow it (2^25), loaded eight at a time,
+// the larger taking their first stages by sub-blocks.
 TEST(FastIdentityLong, BlocksBeyondTheCache) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "minutes under AddressSanitizer; the native run checks the bits";
 #endif
   rt_InitInfAndNaN(8);
-  const int L = 1 << 25, nx = L / 2 + L / 4 - 3;
-  const auto x = awkwardSignal(nx, 25);
-  const auto forward = plain::forward(x.data(), nx, L);
-  const auto z = awkwardComplex(L, 26);
-  const auto inverse = plain::inverse(z.data(), L);
-  forEachKernelSet([&] {
-    RealVec in(x);
-    ComplexVec y;
-    fft(in.get(), L, y.get());
-    EXPECT_TRUE(sameBits(forward, y.get()->data, y.length())) << "fft";
-    ComplexVec zin(z);
-    ifft(zin.get(), zin.get());
-    EXPECT_TRUE(sameBits(inverse, zin.get()->data, zin.length())) << "in-place ifft";
-  });
+  for (int L : {1 << 24, 1 << 25}) {
+    const int nx = L / 2 + L / 4 - 3;
+    const auto x = awkwardSignal(nx, static_cast<unsigned>(nx));
+    const auto forward = plain::forward(x.data(), nx, L);
+    const auto z = awkwardComplex(L, static_cast<unsigned>(L));
+    const auto inverse = plain::inverse(z.data(), L);
+    forEachKernelSet([&] {
+      RealVec in(x);
+      ComplexVec y;
+      fft(in.get(), L, y.get());
+      EXPECT_TRUE(sameBits(forward, y.get()->data, y.length())) << "fft L=" << L;
+      ComplexVec zin(z);
+      ifft(zin.get(), zin.get());
+      EXPECT_TRUE(sameBits(inverse, zin.get()->data, zin.length())) << "in-place ifft L=" << L;
+    });
+  }
 }
 
 TEST_P(FastIdentity, VariableCorrelationAtPowersOfTwo) {
